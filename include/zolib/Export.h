@@ -1,0 +1,9 @@
+// Symbol visibility for ZoLib. The library is built with hidden visibility;
+// everything that is part of the API is marked ZOLIB_API.
+#pragma once
+
+#if defined(ZOLIB_STATIC)
+#define ZOLIB_API
+#else
+#define ZOLIB_API __attribute__((visibility("default")))
+#endif

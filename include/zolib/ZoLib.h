@@ -1,0 +1,16 @@
+// ZoLib: the whole API in one include.
+//
+// The library identifies itself through three texts: its version, its build
+// number and the date and time it was built (in the form `date` prints).
+#pragma once
+
+#include <zolib/Export.h>
+
+ZOLIB_API extern const char* const ZoLib_Version;     // "0.0.5"
+ZOLIB_API extern const char* const ZoLib_Build_Id;    // "311"
+ZOLIB_API extern const char* const ZoLib_Build_Date;  // e.g. "Sun Dec  6 01:24:09 UTC 2026"
+
+// Containers
+#include <zolib/containers/Container.h>
+#include <zolib/containers/List.h>
+#include <zolib/containers/Stack.h>

@@ -1,0 +1,130 @@
+#include <zolib/containers/Container.h>
+
+#include <cstdlib>
+#include <cstring>
+
+ZoContainer::ZoContainer(long initial, long block)
+    : capacity(initial > 0 ? initial : 0),
+      count(0),
+      end(0),
+      block(block > 0 ? block : 1),
+      items(static_cast<void**>(calloc(capacity > 0 ? capacity : 1, sizeof(void*)))) {
+    if (items == nullptr) capacity = 0;
+}
+
+ZoContainer::ZoContainer(ZoContainer* other)
+    : capacity(other->count),
+      count(other->count),
+      end(other->end),
+      block(other->block),
+      items(static_cast<void**>(calloc(other->count > 0 ? other->count : 1, sizeof(void*)))) {
+    if (items == nullptr) {
+        capacity = count = end = 0;
+        return;
+    }
+    if (count > 0) memcpy(items, other->items, count * sizeof(void*));
+    // A FIFO stack's source may have end beyond count; the tight copy cannot.
+    if (end > capacity) end = count;
+}
+
+ZoContainer::~ZoContainer() { free(items); }
+
+bool ZoContainer::Resize(long n) {
+    if (n < 0) return false;
+    // realloc(p, 0) may free p; keep at least one slot allocated.
+    void** grown = static_cast<void**>(realloc(items, (n > 0 ? n : 1) * sizeof(void*)));
+    if (grown == nullptr) return false;
+    items = grown;
+    capacity = n;
+    return true;
+}
+
+void ZoContainer::Clean() { count = end = 0; }
+
+void ZoContainer::IncTo(long n) {
+    if (n > capacity) Resize(n);
+}
+
+void ZoContainer::IncBy(long n) {
+    if (n > 0) Resize(capacity + n);
+}
+
+void ZoContainer::DecTo(long n) {
+    if (n < 0 || n > count) return;
+    if (Resize(n)) count = end = n;
+}
+
+void ZoContainer::DecBy(long n) {
+    if (n < 0 || count > capacity - n) return;
+    // end can exceed count only in subclasses; never cut live slots.
+    if (capacity - n < end) return;
+    Resize(capacity - n);
+}
+
+void ZoContainer::Adjust() {
+    if (end <= count) Resize(count);
+}
+
+int ZoContainer::AddItem(void* item) {
+    if (end >= capacity && !Resize(capacity + block)) return 0;
+    items[end++] = item;
+    count++;
+    return 1;
+}
+
+int ZoContainer::AddItem(long index, void* item) {
+    if (index < 0 || index >= end) return 0;
+    if (end >= capacity && !Resize(capacity + block)) return 0;
+    memmove(items + index + 1, items + index, (end - index) * sizeof(void*));
+    items[index] = item;
+    count++;
+    end++;
+    return 1;
+}
+
+int ZoContainer::DelItem(void* item) { return DelItem(FindItem(item)); }
+
+int ZoContainer::DelItem(long index) {
+    if (index < 0 || index >= count) return 0;
+    memmove(items + index, items + index + 1, (end - index - 1) * sizeof(void*));
+    count--;
+    end--;
+    return 1;
+}
+
+bool ZoContainer::HasItem(void* item) { return FindItem(item) >= 0; }
+
+bool ZoContainer::HasItem(void* key, ZoCompare cmp) { return FindItem(key, cmp) >= 0; }
+
+long ZoContainer::FindItem(void* item) {
+    for (long i = 0; i < count; i++)
+        if (items[i] == item) return i;
+    return -1;
+}
+
+long ZoContainer::FindItem(void* key, ZoCompare cmp) {
+    for (long i = 0; i < count; i++)
+        if (cmp(items[i], key) == 0) return i;
+    return -1;
+}
+
+void* ZoContainer::GetItem(long index) {
+    if (index < 0 || index >= count) return nullptr;
+    return items[index];
+}
+
+void ZoContainer::Sort(ZoCompare cmp) {
+    if (count > 1) qsort(items, count, sizeof(void*), cmp);
+}
+
+void ZoContainer::Iterate(ZoIterate fn, void* data) {
+    for (long i = 0; i < count; i++) fn(items[i], i, data);
+}
+
+void ZoContainer::Reverse() {
+    void** fresh = static_cast<void**>(calloc(capacity > 0 ? capacity : 1, sizeof(void*)));
+    if (fresh == nullptr) return;
+    for (long i = 0; i < count; i++) fresh[i] = items[count - 1 - i];
+    free(items);
+    items = fresh;
+}
