@@ -14,3 +14,6 @@ ZOLIB_API extern const char* const ZoLib_Build_Date;  // e.g. "Sun Dec  6 01:24:
 #include <zolib/containers/Container.h>
 #include <zolib/containers/List.h>
 #include <zolib/containers/Stack.h>
+
+// Threads and synchronisation
+#include <zolib/threads/Locker.h>
