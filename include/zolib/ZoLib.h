@@ -15,5 +15,8 @@ ZOLIB_API extern const char* const ZoLib_Build_Date;  // e.g. "Sun Dec  6 01:24:
 #include <zolib/containers/List.h>
 #include <zolib/containers/Stack.h>
 
+// Message bag
+#include <zolib/bag/Bag.h>
+
 // Threads and synchronisation
 #include <zolib/threads/Locker.h>

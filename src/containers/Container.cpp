@@ -27,7 +27,9 @@ ZoContainer::ZoContainer(ZoContainer* other)
     if (end > capacity) end = count;
 }
 
-ZoContainer::~ZoContainer() { free(items); }
+ZoContainer::~ZoContainer() {
+    free(items);
+}
 
 bool ZoContainer::Resize(long n) {
     if (n < 0) return false;
@@ -39,7 +41,9 @@ bool ZoContainer::Resize(long n) {
     return true;
 }
 
-void ZoContainer::Clean() { count = end = 0; }
+void ZoContainer::Clean() {
+    count = end = 0;
+}
 
 void ZoContainer::IncTo(long n) {
     if (n > capacity) Resize(n);
@@ -82,7 +86,9 @@ int ZoContainer::AddItem(long index, void* item) {
     return 1;
 }
 
-int ZoContainer::DelItem(void* item) { return DelItem(FindItem(item)); }
+int ZoContainer::DelItem(void* item) {
+    return DelItem(FindItem(item));
+}
 
 int ZoContainer::DelItem(long index) {
     if (index < 0 || index >= count) return 0;
@@ -92,9 +98,13 @@ int ZoContainer::DelItem(long index) {
     return 1;
 }
 
-bool ZoContainer::HasItem(void* item) { return FindItem(item) >= 0; }
+bool ZoContainer::HasItem(void* item) {
+    return FindItem(item) >= 0;
+}
 
-bool ZoContainer::HasItem(void* key, ZoCompare cmp) { return FindItem(key, cmp) >= 0; }
+bool ZoContainer::HasItem(void* key, ZoCompare cmp) {
+    return FindItem(key, cmp) >= 0;
+}
 
 long ZoContainer::FindItem(void* item) {
     for (long i = 0; i < count; i++)
@@ -118,13 +128,15 @@ void ZoContainer::Sort(ZoCompare cmp) {
 }
 
 void ZoContainer::Iterate(ZoIterate fn, void* data) {
-    for (long i = 0; i < count; i++) fn(items[i], i, data);
+    for (long i = 0; i < count; i++)
+        fn(items[i], i, data);
 }
 
 void ZoContainer::Reverse() {
     void** fresh = static_cast<void**>(calloc(capacity > 0 ? capacity : 1, sizeof(void*)));
     if (fresh == nullptr) return;
-    for (long i = 0; i < count; i++) fresh[i] = items[count - 1 - i];
+    for (long i = 0; i < count; i++)
+        fresh[i] = items[count - 1 - i];
     free(items);
     items = fresh;
 }

@@ -8,7 +8,9 @@ ZoList::ZoList(ZoList* other) : ZoContainer(other) {}
 
 ZoList::~ZoList() = default;
 
-bool ZoList::AddList(ZoList* other) { return AddList(count, other); }
+bool ZoList::AddList(ZoList* other) {
+    return AddList(count, other);
+}
 
 bool ZoList::AddList(long index, ZoList* other) {
     if (index < 0 || index > count || other == nullptr) return false;

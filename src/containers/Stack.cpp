@@ -15,7 +15,9 @@ ZoStack::ZoStack(ZoStack* other)
 
 ZoStack::~ZoStack() = default;
 
-void ZoStack::Clean() { count = end = head = 0; }
+void ZoStack::Clean() {
+    count = end = head = 0;
+}
 
 void ZoStack::DecTo(long n) {
     if (n < 0 || n > count) return;
@@ -35,18 +37,22 @@ void ZoStack::Adjust() {
 }
 
 void ZoStack::Iterate(ZoIterate fn, void* data) {
-    for (long i = head; i < end; i++) fn(items[i], i, data);
+    for (long i = head; i < end; i++)
+        fn(items[i], i, data);
 }
 
 void ZoStack::Reverse() {
     void** fresh = static_cast<void**>(calloc(capacity > 0 ? capacity : 1, sizeof(void*)));
     if (fresh == nullptr) return;
-    for (long i = head; i < end; i++) fresh[i] = items[end - 1 - (i - head)];
+    for (long i = head; i < end; i++)
+        fresh[i] = items[end - 1 - (i - head)];
     free(items);
     items = fresh;
 }
 
-void ZoStack::SetLimit(long n) { limit = n > 0 ? n : 0; }
+void ZoStack::SetLimit(long n) {
+    limit = n > 0 ? n : 0;
+}
 
 bool ZoStack::Push(void* item) {
     if (limit != 0 && count >= limit) return false;

@@ -10,7 +10,8 @@ int a, b, c, d, x, y;
 
 std::vector<void*> Items(ZoContainer& list) {
     std::vector<void*> out;
-    for (long i = 0; i < list.Size(); i++) out.push_back(list.GetItem(i));
+    for (long i = 0; i < list.Size(); i++)
+        out.push_back(list.GetItem(i));
     return out;
 }
 
@@ -29,12 +30,14 @@ TEST(ContainerGrowth, GrowsLinearlyByBlock) {
     ZoList list(0, 1);
     EXPECT_EQ(list.Size(), 0);
     EXPECT_EQ(list.Length(), 0);
-    for (int i = 0; i < 5; i++) EXPECT_EQ(list.AddItem(&a), 1);
+    for (int i = 0; i < 5; i++)
+        EXPECT_EQ(list.AddItem(&a), 1);
     EXPECT_EQ(list.Length(), 5);
 
     ZoList stepped(2, 10);
     EXPECT_EQ(stepped.Length(), 2);
-    for (int i = 0; i < 3; i++) stepped.AddItem(&a);
+    for (int i = 0; i < 3; i++)
+        stepped.AddItem(&a);
     EXPECT_EQ(stepped.Length(), 12);
 }
 
@@ -118,7 +121,8 @@ TEST(ContainerPositions, DeleteAndFind) {
 TEST(ContainerOrdering, SortAndComparatorSearch) {
     int values[] = {5, 1, 4, 2};
     ZoList list(0, 2);
-    for (int& v : values) list.AddItem(&v);
+    for (int& v : values)
+        list.AddItem(&v);
     list.Sort(CompareInts);
     EXPECT_EQ(Items(list), (std::vector<void*>{&values[1], &values[3], &values[2], &values[0]}));
     int key = 4;

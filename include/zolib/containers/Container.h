@@ -19,7 +19,7 @@ typedef int (*ZoCompare)(const void*, const void*);
 typedef void (*ZoIterate)(void* item, long index, void* data);
 
 class ZOLIB_API ZoContainer {
-public:
+  public:
     // `initial` slots allocated (zero-filled); `block` slots added per growth.
     // A `block` below 1 is taken as 1 and a negative `initial` as 0.
     ZoContainer(long initial, long block);
@@ -33,12 +33,12 @@ public:
     long Length() const { return capacity; }  // slots allocated
     long Size() const { return count; }       // items held
 
-    virtual void Clean();          // forget all items; keeps the array
-    virtual void IncTo(long n);    // grow to exactly n slots if n > Length()
-    virtual void IncBy(long n);    // grow by n slots (n < 0: nothing)
-    virtual void DecTo(long n);    // n <= Size(): keep the first n items in n slots
-    virtual void DecBy(long n);    // shrink by n slots unless that would drop items
-    virtual void Adjust();         // exactly Size() slots
+    virtual void Clean();        // forget all items; keeps the array
+    virtual void IncTo(long n);  // grow to exactly n slots if n > Length()
+    virtual void IncBy(long n);  // grow by n slots (n < 0: nothing)
+    virtual void DecTo(long n);  // n <= Size(): keep the first n items in n slots
+    virtual void DecBy(long n);  // shrink by n slots unless that would drop items
+    virtual void Adjust();       // exactly Size() slots
 
     // Appends; grows by `block` when full. Returns 1, or 0 if growth failed.
     virtual int AddItem(void* item);
@@ -50,8 +50,8 @@ public:
     virtual int DelItem(long index);
 
     virtual bool HasItem(void* item);
-    virtual bool HasItem(void* key, ZoCompare cmp);  // cmp(item, key)
-    virtual long FindItem(void* item);               // -1 when absent
+    virtual bool HasItem(void* key, ZoCompare cmp);   // cmp(item, key)
+    virtual long FindItem(void* item);                // -1 when absent
     virtual long FindItem(void* key, ZoCompare cmp);  // cmp(item, key); -1 when absent
     virtual void* GetItem(long index);                // null when out of range
 
@@ -62,7 +62,7 @@ public:
     virtual void Iterate(ZoIterate fn, void* data);
     virtual void Reverse();
 
-protected:
+  protected:
     // Reallocates the slot array to `n` slots; false (nothing changed) on failure.
     bool Resize(long n);
 

@@ -7,7 +7,7 @@
 #include <zolib/containers/Container.h>
 
 class ZOLIB_API ZoList : public ZoContainer {
-public:
+  public:
     ZoList(long initial, long block);
     explicit ZoList(ZoList* other);  // tight copy; items shared
     ~ZoList() override;

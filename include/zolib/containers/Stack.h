@@ -14,7 +14,7 @@
 enum T_STACK_STYLE { STACK_FIFO = 0, STACK_LIFO = 1 };
 
 class ZOLIB_API ZoStack : public ZoContainer {
-public:
+  public:
     ZoStack(T_STACK_STYLE style, long initial, long block);
     // Holds `other`'s live items in the same order, with its style and limit.
     explicit ZoStack(ZoStack* other);
@@ -41,7 +41,7 @@ public:
     // FIFO with head > 0: moves the live items down to slot 0; true. Else false.
     bool Pack();
 
-protected:
+  protected:
     T_STACK_STYLE style;
     long head;   // slot of the oldest live item (0 for LIFO)
     long limit;  // 0: none

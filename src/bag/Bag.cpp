@@ -1,0 +1,390 @@
+#include <zolib/bag/Bag.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "bag/internal/Records.h"
+
+using zolib_internal::FreeItem;
+using zolib_internal::NewElem;
+using zolib_internal::NewItem;
+
+namespace zolib_internal {
+
+T_Elem* NewElem(const void* data, uint32_t size) {
+    T_Elem* elem = static_cast<T_Elem*>(malloc(sizeof(T_Elem)));
+    elem->size = size;
+    elem->data = malloc(size > 0 ? size : 1);
+    if (size > 0) memcpy(elem->data, data, size);
+    elem->next = nullptr;
+    return elem;
+}
+
+T_Item* NewItem(int32_t hash, const char* name, size_t nameLength, T_Data type) {
+    T_Item* item = static_cast<T_Item*>(malloc(sizeof(T_Item)));
+    item->hash = hash;
+    item->name = static_cast<char*>(malloc(nameLength + 1));
+    if (nameLength > 0) memcpy(item->name, name, nameLength);
+    item->name[nameLength] = '\0';
+    item->type = type;
+    item->count = 0;
+    item->first = nullptr;
+    return item;
+}
+
+void FreeItem(T_Item* item) {
+    if (item == nullptr) return;
+    FreeIndex(item->first);
+    free(item->name);
+    free(item);
+}
+
+int32_t HashBytes(const char* name, size_t length) {
+    if (length == 0) return 0;
+    if (length == 1) return static_cast<signed char>(name[0]);
+    // Unsigned arithmetic wraps at 32 bits as the hash requires. The last
+    // product pairs the final character with the NUL and so adds nothing.
+    uint32_t sum = 0, weight = 1;
+    for (size_t i = 0; i + 1 < length; i++) {
+        int32_t product = static_cast<signed char>(name[i]) * static_cast<signed char>(name[i + 1]);
+        sum += weight * static_cast<uint32_t>(product);
+        weight *= 10;
+    }
+    return static_cast<int32_t>(sum);
+}
+
+}  // namespace zolib_internal
+
+// ---- record functions ----
+
+T_Item* FindItem(ZoList* list, long hash) {
+    T_Item* item;
+    for (long i = 0; (item = static_cast<T_Item*>(list->GetItem(i))) != nullptr; i++)
+        if (item->hash == static_cast<int32_t>(hash)) return item;
+    return nullptr;
+}
+
+T_Elem* SeekIndex(T_Item* item, int index) {
+    if (index < 0) index = 1;
+    if (index == 0 || index > item->count) return nullptr;
+    T_Elem* elem = item->first;
+    for (int i = 1; i < index && elem != nullptr; i++)
+        elem = elem->next;
+    return elem;
+}
+
+void AddIndex(T_Item* item, T_Elem* elem) {
+    elem->next = nullptr;
+    if (item->first == nullptr) {
+        item->first = elem;
+    } else {
+        T_Elem* last = item->first;
+        while (last->next != nullptr)
+            last = last->next;
+        last->next = elem;
+    }
+    item->count++;
+}
+
+bool RemoveIndex(T_Item* item, int index) {
+    if (index < 0) index = 1;
+    if (index == 0 || index > item->count) return false;
+    T_Elem** link = &item->first;
+    for (int i = 1; i < index; i++)
+        link = &(*link)->next;
+    T_Elem* gone = *link;
+    *link = gone->next;
+    free(gone->data);
+    free(gone);
+    item->count--;
+    return true;
+}
+
+void FreeIndex(T_Elem* elem) {
+    while (elem != nullptr) {
+        T_Elem* next = elem->next;
+        free(elem->data);
+        free(elem);
+        elem = next;
+    }
+}
+
+namespace {
+
+// Copies of all elements (index 0) or of element `index`, as a chain.
+T_Elem* CopyElems(T_Item* src, int index, int* copied) {
+    T_Elem* head = nullptr;
+    T_Elem** tail = &head;
+    *copied = 0;
+    if (index == 0) {
+        for (T_Elem* e = src->first; e != nullptr; e = e->next) {
+            *tail = NewElem(e->data, e->size);
+            tail = &(*tail)->next;
+            ++*copied;
+        }
+    } else if (T_Elem* e = SeekIndex(src, index)) {
+        head = NewElem(e->data, e->size);
+        *copied = 1;
+    }
+    return head;
+}
+
+void AppendChain(T_Item* item, T_Elem* chain, int copied) {
+    T_Elem** link = &item->first;
+    while (*link != nullptr)
+        link = &(*link)->next;
+    *link = chain;
+    item->count += copied;
+}
+
+}  // namespace
+
+bool SetItem(ZoList* list, T_Item* item, int index) {
+    int copied;
+    T_Elem* chain = CopyElems(item, index, &copied);
+    if (copied == 0) return false;
+    T_Item* fresh = NewItem(item->hash, item->name, strlen(item->name), item->type);
+    AppendChain(fresh, chain, copied);
+    if (!list->AddItem(fresh)) {
+        FreeItem(fresh);
+        return false;
+    }
+    return true;
+}
+
+bool SetItem(T_Item* dest, T_Item* src, int index) {
+    int copied;
+    T_Elem* chain = CopyElems(src, index, &copied);
+    if (copied == 0) return false;
+    AppendChain(dest, chain, copied);
+    return true;
+}
+
+// ---- ZoBag ----
+
+ZoBag::ZoBag(unsigned long what, int initial)
+    : what(static_cast<uint32_t>(what)),
+      who(0),
+      when(0),
+      itemList(new ZoList(initial > 0 ? initial : 20, 1)) {}
+
+ZoBag::ZoBag(ZoBag* other)
+    : what(other->what),
+      who(other->who),
+      when(other->when),
+      itemList(new ZoList(other->CountItems(), 1)) {
+    T_Item* item;
+    for (long i = 0; (item = static_cast<T_Item*>(other->itemList->GetItem(i))) != nullptr; i++)
+        SetItem(itemList, item, 0);
+}
+
+ZoBag::~ZoBag() {
+    T_Item* item;
+    for (long i = 0; (item = static_cast<T_Item*>(itemList->GetItem(i))) != nullptr; i++)
+        FreeItem(item);
+    delete itemList;
+}
+
+long ZoBag::Hash(const char* name) {
+    if (name == nullptr) return 0;
+    return zolib_internal::HashBytes(name, strlen(name));
+}
+
+T_Item* ZoBag::Find(const char* name) {
+    if (name == nullptr) return nullptr;
+    return FindItem(itemList, Hash(name));
+}
+
+bool ZoBag::Setdata(const char* name, T_Data type, const void* data, int size, int index) {
+    if (name == nullptr || size < 0 || (data == nullptr && size > 0)) return false;
+    T_Item* item = Find(name);
+    if (item == nullptr) {
+        item = NewItem(static_cast<int32_t>(Hash(name)), name, strlen(name), type);
+        AddIndex(item, NewElem(data, size));
+        if (!itemList->AddItem(item)) {
+            FreeItem(item);
+            return false;
+        }
+        return true;
+    }
+    if (item->type != type) return false;
+    if (index == 0 || index > item->count) {
+        AddIndex(item, NewElem(data, size));
+        return true;
+    }
+    T_Elem* elem = SeekIndex(item, index);
+    if (elem->size == static_cast<uint32_t>(size)) {
+        if (size > 0) memmove(elem->data, data, size);
+        return true;
+    }
+    // Copy before freeing: `data` may point into the block being replaced.
+    void* block = malloc(size > 0 ? size : 1);
+    if (size > 0) memcpy(block, data, size);
+    free(elem->data);
+    elem->data = block;
+    elem->size = size;
+    return true;
+}
+
+bool ZoBag::Setbool(const char* name, bool value, int index) {
+    unsigned char byte = value ? 1 : 0;
+    return Setdata(name, T_BOOL, &byte, 1, index);
+}
+bool ZoBag::Setint8(const char* name, char value, int index) {
+    return Setdata(name, T_INT8, &value, 1, index);
+}
+bool ZoBag::Setint16(const char* name, short value, int index) {
+    return Setdata(name, T_INT16, &value, 2, index);
+}
+bool ZoBag::Setint32(const char* name, int value, int index) {
+    return Setdata(name, T_INT32, &value, 4, index);
+}
+bool ZoBag::Setint64(const char* name, long long value, int index) {
+    return Setdata(name, T_INT64, &value, 8, index);
+}
+bool ZoBag::Setfloat32(const char* name, float value, int index) {
+    return Setdata(name, T_FLOAT32, &value, 4, index);
+}
+bool ZoBag::Setfloat64(const char* name, double value, int index) {
+    return Setdata(name, T_FLOAT64, &value, 8, index);
+}
+bool ZoBag::Setpointer(const char* name, const void* value, int index) {
+    return Setdata(name, T_POINTER, &value, sizeof(void*), index);
+}
+bool ZoBag::Setstring(const char* name, const char* value, int index) {
+    if (value == nullptr) return false;
+    return Setdata(name, T_STRING, value, static_cast<int>(strlen(value) + 1), index);
+}
+
+bool ZoBag::Getdata(const char* name, T_Data type, void** data, int* size, int index) {
+    T_Item* item = Find(name);
+    if (item == nullptr || item->type != type) return false;
+    T_Elem* elem = SeekIndex(item, index);
+    if (elem == nullptr) return false;
+    if (data != nullptr) *data = elem->data;
+    if (size != nullptr) *size = static_cast<int>(elem->size);
+    return true;
+}
+
+namespace {
+
+// Copies a fixed-width element out; a shorter element is refused.
+bool GetFixed(ZoBag* bag, const char* name, T_Data type, void* value, int width, int index) {
+    void* data;
+    int size;
+    if (value == nullptr || !bag->Getdata(name, type, &data, &size, index) || size < width)
+        return false;
+    memcpy(value, data, width);
+    return true;
+}
+
+}  // namespace
+
+bool ZoBag::Getbool(const char* name, bool* value, int index) {
+    unsigned char byte;
+    if (value == nullptr || !GetFixed(this, name, T_BOOL, &byte, 1, index)) return false;
+    *value = byte != 0;
+    return true;
+}
+bool ZoBag::Getint8(const char* name, char* value, int index) {
+    return GetFixed(this, name, T_INT8, value, 1, index);
+}
+bool ZoBag::Getint16(const char* name, short* value, int index) {
+    return GetFixed(this, name, T_INT16, value, 2, index);
+}
+bool ZoBag::Getint32(const char* name, int* value, int index) {
+    return GetFixed(this, name, T_INT32, value, 4, index);
+}
+bool ZoBag::Getint64(const char* name, long long* value, int index) {
+    return GetFixed(this, name, T_INT64, value, 8, index);
+}
+bool ZoBag::Getfloat32(const char* name, float* value, int index) {
+    return GetFixed(this, name, T_FLOAT32, value, 4, index);
+}
+bool ZoBag::Getfloat64(const char* name, double* value, int index) {
+    return GetFixed(this, name, T_FLOAT64, value, 8, index);
+}
+bool ZoBag::Getpointer(const char* name, void** value, int index) {
+    return GetFixed(this, name, T_POINTER, value, sizeof(void*), index);
+}
+bool ZoBag::Getstring(const char* name, char** value, int index) {
+    void* data;
+    int size;
+    if (value == nullptr || !Getdata(name, T_STRING, &data, &size, index)) return false;
+    // A string made by Setdata may lack its NUL; handing it out would invite over-reads.
+    if (size <= 0 || memchr(data, '\0', size) == nullptr) return false;
+    *value = static_cast<char*>(data);
+    return true;
+}
+
+bool ZoBag::HasItem(const char* name, T_Data* type) {
+    T_Item* item = Find(name);
+    if (item == nullptr) return false;
+    if (type != nullptr) *type = item->type;
+    return true;
+}
+
+bool ZoBag::HasItem(const char* name, T_Data type) {
+    T_Item* item = Find(name);
+    return item != nullptr && item->type == type;
+}
+
+int ZoBag::CountItem(const char* name) {
+    T_Item* item = Find(name);
+    return item == nullptr ? 0 : item->count;
+}
+
+int ZoBag::CountItems() {
+    return static_cast<int>(itemList->Size());
+}
+
+bool ZoBag::GetInfo(int i, char** name, T_Data* type, int* count) {
+    T_Item* item = static_cast<T_Item*>(itemList->GetItem(i));
+    if (item == nullptr) return false;
+    if (name != nullptr) *name = item->name;
+    if (type != nullptr) *type = item->type;
+    if (count != nullptr) *count = item->count;
+    return true;
+}
+
+bool ZoBag::CopyItem(ZoBag* source, const char* name, int index) {
+    if (source == nullptr) return false;
+    T_Item* from = source->Find(name);
+    if (from == nullptr) return false;
+    if (index != 0 && index > from->count) return false;
+    if (index < 0) index = 1;
+    T_Item* here = Find(name);
+    if (here == nullptr) return SetItem(itemList, from, index);
+    // Copying an item onto itself: snapshot the chain before it grows.
+    return SetItem(here, from, index);
+}
+
+bool ZoBag::RemoveItem(const char* name, int index) {
+    T_Item* item = Find(name);
+    if (item == nullptr) return false;
+    if (index == 0) {
+        if (!itemList->DelItem(static_cast<void*>(item))) return false;
+        FreeItem(item);
+        return true;
+    }
+    if (index > item->count) return false;
+    if (item->count == 1) {
+        // The last element takes the item with it; unlink first so a refusal changes nothing.
+        if (!itemList->DelItem(static_cast<void*>(item))) return false;
+        FreeItem(item);
+        return true;
+    }
+    return RemoveIndex(item, index);
+}
+
+bool ZoBag::RenameItem(const char* oldName, const char* newName) {
+    T_Item* item = Find(oldName);
+    if (item == nullptr || newName == nullptr || Find(newName) != nullptr) return false;
+    size_t length = strlen(newName);
+    char* copy = static_cast<char*>(malloc(length + 1));
+    memcpy(copy, newName, length + 1);
+    free(item->name);
+    item->name = copy;
+    item->hash = static_cast<int32_t>(Hash(newName));
+    return true;
+}
