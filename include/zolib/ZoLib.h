@@ -20,3 +20,7 @@ ZOLIB_API extern const char* const ZoLib_Build_Date;  // e.g. "Sun Dec  6 01:24:
 
 // Threads and synchronisation
 #include <zolib/threads/Locker.h>
+
+// Application support
+#include <zolib/app/Args.h>
+#include <zolib/app/Temp.h>
