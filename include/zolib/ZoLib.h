@@ -22,5 +22,7 @@ ZOLIB_API extern const char* const ZoLib_Build_Date;  // e.g. "Sun Dec  6 01:24:
 #include <zolib/threads/Locker.h>
 
 // Application support
+#include <zolib/app/AddOn.h>
+#include <zolib/app/AddOnExport.h>
 #include <zolib/app/Args.h>
 #include <zolib/app/Temp.h>
