@@ -17,3 +17,6 @@ ZOLIB_API extern const char* const ZoLib_Build_Date;  // e.g. "Sun Dec  6 01:24:
 
 // Threads and synchronisation
 #include <zolib/threads/Locker.h>
+
+// File system
+#include <zolib/fs/Path.h>
