@@ -19,4 +19,6 @@ ZOLIB_API extern const char* const ZoLib_Build_Date;  // e.g. "Sun Dec  6 01:24:
 #include <zolib/threads/Locker.h>
 
 // File system
+#include <zolib/fs/Directory.h>
+#include <zolib/fs/Entry.h>
 #include <zolib/fs/Path.h>
