@@ -52,7 +52,9 @@ class ZOLIB_API ZoDirectory : public ZoEntry {
     // nothing copied, when the destination cannot be made (for instance
     // because it exists). Subdirectories are always copied whole; the flag
     // is only handed down. A copy made inside the directory itself is not
-    // copied into itself. Results of single children are not reported.
+    // copied into itself. A directory named through a symbolic link is
+    // copied as a link with the same text. Results of single children are
+    // not reported.
     bool Copy(const char* dir, const char* name, bool recursive) override;
     // rmdir of full; with recursive, the contents are removed first (their
     // results are not looked at). A directory named through a symbolic link
