@@ -21,6 +21,11 @@ ZOLIB_API extern const char* const ZoLib_Build_Date;  // e.g. "Sun Dec  6 01:24:
 // Threads and synchronisation
 #include <zolib/threads/Locker.h>
 
+// File system
+#include <zolib/fs/Directory.h>
+#include <zolib/fs/Entry.h>
+#include <zolib/fs/Path.h>
+
 // Application support
 #include <zolib/app/AddOn.h>
 #include <zolib/app/AddOnExport.h>

@@ -1,4 +1,5 @@
 #include <zolib/app/AddOn.h>
+#include <zolib/fs/Entry.h>
 
 #include <zolib/app/AddOnExport.h>
 
@@ -15,6 +16,8 @@ using HookFunction = int (*)(void*);
 ZoAddOn::ZoAddOn(const char* path) : handle(nullptr) {
     if (path != nullptr && path[0] != '\0') handle = dlopen(path, RTLD_LAZY);
 }
+
+ZoAddOn::ZoAddOn(ZoEntry* entry) : ZoAddOn(entry != nullptr ? entry->GetFull() : nullptr) {}
 
 ZoAddOn::~ZoAddOn() {
     if (handle != nullptr) dlclose(handle);

@@ -1,4 +1,5 @@
 #include <zolib/app/AddOn.h>
+#include <zolib/fs/Entry.h>
 
 #include <gtest/gtest.h>
 
@@ -48,6 +49,15 @@ TEST(AddOnContract, ContractSymbolsHaveTheirExactNames) {
                                "_AddOn_Date__Fv", "_AddOn_Target__Fv", "_AddOn_Author__Fv",
                                "_AddOn_Copyright__Fv", "_AddOn_Init__FPv", "_AddOn_Uninit__FPv"})
         EXPECT_NE(addon.Find(symbol), nullptr) << symbol;
+}
+
+TEST(AddOnContract, LoadsThroughAnEntry) {
+    ZoEntry entry(FULL);
+    ZoAddOn addon(&entry);
+    ASSERT_TRUE(addon.InitCheck()) << addon.Error();
+    EXPECT_STREQ(addon.GetName(), "full");
+    ZoAddOn none(static_cast<ZoEntry*>(nullptr));
+    EXPECT_FALSE(none.InitCheck());
 }
 
 TEST(AddOnFind, AnyExportedSymbol) {

@@ -22,6 +22,8 @@
 
 #include <zolib/Export.h>
 
+class ZoEntry;
+
 class ZOLIB_API ZoAddOn {
   public:
     // dlopen(path, RTLD_LAZY): a path with a '/' is opened as given (relative
@@ -30,6 +32,8 @@ class ZOLIB_API ZoAddOn {
     // (InitCheck false, no loader text): the loader would hand out the program
     // itself.
     explicit ZoAddOn(const char* path);
+    // Opens the entry's full path, as above; a null entry is refused.
+    explicit ZoAddOn(ZoEntry* entry);
     // Unloads the add-on if it was loaded; does not call Uninit.
     virtual ~ZoAddOn();
 
