@@ -9,8 +9,14 @@ ZoLocker::ZoLocker() : mutex(INIT_MUTEX) {}
 
 ZoLocker::~ZoLocker() = default;
 
-bool ZoLocker::Lock() { return pthread_mutex_lock(&mutex) == 0; }
+bool ZoLocker::Lock() {
+    return pthread_mutex_lock(&mutex) == 0;
+}
 
-bool ZoLocker::Unlock() { return pthread_mutex_unlock(&mutex) == 0; }
+bool ZoLocker::Unlock() {
+    return pthread_mutex_unlock(&mutex) == 0;
+}
 
-bool ZoLocker::Locked() { return pthread_mutex_trylock(&mutex) == EBUSY; }
+bool ZoLocker::Locked() {
+    return pthread_mutex_trylock(&mutex) == EBUSY;
+}

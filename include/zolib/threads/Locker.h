@@ -15,7 +15,7 @@ ZOLIB_API extern const pthread_mutex_t INIT_MUTEX;
 ZOLIB_API extern const pthread_cond_t INIT_COND;
 
 class ZOLIB_API ZoLocker {
-public:
+  public:
     ZoLocker();
     virtual ~ZoLocker();
 
@@ -31,6 +31,6 @@ public:
     // and must Unlock() it.
     bool Locked();
 
-protected:
+  protected:
     pthread_mutex_t mutex;
 };
