@@ -15,8 +15,9 @@
 // 4.29 s of running; the double forms (seconds) do not.
 //
 // Ownership: the job owns its thread and clock. Destroying a running job
-// aborts its thread first (see ZoThread::Abort()). A job must not delete
-// itself.
+// aborts its thread first (see ZoThread::Abort()); a subclass whose DoIt()
+// uses its own members calls Halt() first in its destructor, so that the
+// thread is gone before they are. A job must not delete itself.
 //
 // Blocking: Stop() cancels the thread and waits for its end while holding the
 // job's lock; the body is cancelled at IsPaused() or any other cancellation
