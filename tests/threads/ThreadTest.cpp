@@ -16,15 +16,17 @@ using zotest::MillisecondsSince;
 using zotest::WaitUntil;
 using SteadyClock = std::chrono::steady_clock;
 
-// Counts rounds until stopped; each round sleeps, which is a cancellation
-// point and lets signals in.
+// Counts rounds until released; each round sleeps, which is a cancellation
+// point and lets signals in. The loop does not poll IsStopped(): Cancel()
+// and Abort() set the stop flag first, and a body that ended on it would
+// not show how the thread was ended.
 class Counter : public ZoThread {
   public:
     explicit Counter(const char* name = "counter") : ZoThread(name) {}
     ~Counter() override { Halt(); }
 
     void Process() override {
-        while (!IsStopped()) {
+        while (!release) {
             rounds++;
             mSnooze(1);
         }
@@ -43,6 +45,7 @@ class Counter : public ZoThread {
         });
     }
 
+    std::atomic<bool> release{false};
     std::atomic<long> rounds{0};
     std::atomic<bool> canceled{false};
     std::atomic<pthread_t> canceledOn{0};
@@ -50,6 +53,7 @@ class Counter : public ZoThread {
 
 // What a body leaves behind for the test to inspect.
 struct Trace {
+    std::atomic<bool> release{false};  // lets a body end on its own
     std::atomic<bool> entered{false};
     std::atomic<bool> pastTheEnd{false};  // code after the point where the body must end
     std::atomic<bool> unwound{false};     // a stack object's destructor ran
@@ -76,8 +80,8 @@ class Blocked : public ZoThread {
         StackObject guard{trace};
         if (!cancelable) Cancelable(false);
         trace->entered = true;
-        while (!IsStopped())
-            mSnooze(1);
+        while (!trace->release)
+            mSnooze(1);  // not IsStopped(), as in Counter
         trace->pastTheEnd = true;
     }
     void Canceled() override {
@@ -104,6 +108,7 @@ TEST(ThreadLifecycle, RunsOnceOnly) {
 
     thread.Stop();
     EXPECT_TRUE(thread.IsStopped());
+    thread.release = true;
     EXPECT_EQ(thread.WaitEnd(), 0);
     EXPECT_FALSE(thread.IsRunning());
     EXPECT_FALSE(thread.Run());
@@ -142,7 +147,7 @@ TEST(ThreadSuspension, ParksUntilResumed) {
     EXPECT_FALSE(thread.IsSuspended());
     EXPECT_TRUE(WaitUntil([&] { return thread.rounds > parked + 5; }));
     thread.Resume();  // not suspended: nothing is sent
-    thread.Stop();
+    thread.release = true;
     EXPECT_EQ(thread.WaitEnd(), 0);
 }
 
