@@ -9,8 +9,10 @@
 // the text must outlive the object). Destroying an object whose thread still
 // runs aborts that thread and waits until it has stopped; a finished thread
 // that nobody waited for is reaped. A body may delete its own object (see
-// ZoTask): its thread then ends as soon as the deletion is complete, and the
-// object must not be waited for or attached to a team any more.
+// ZoTask), as its last act: the thread ends when Process() returns, without
+// Canceled(), and detaches itself; nobody may wait for it or keep it in a
+// team. Subclasses whose Process() uses their own members call Halt() first
+// in their destructor.
 //
 // Blocking: Cancel(), Abort(), WaitEnd() and the destructor wait for the
 // thread to end (pthread_join). Cancel() waits as long as the thread runs
