@@ -19,7 +19,14 @@ ZOLIB_API extern const char* const ZoLib_Build_Date;  // e.g. "Sun Dec  6 01:24:
 #include <zolib/bag/Bag.h>
 
 // Threads and synchronisation
+#include <zolib/threads/Crosswalk.h>
+#include <zolib/threads/Job.h>
 #include <zolib/threads/Locker.h>
+#include <zolib/threads/Snooze.h>
+#include <zolib/threads/StopWatch.h>
+#include <zolib/threads/Task.h>
+#include <zolib/threads/Team.h>
+#include <zolib/threads/Thread.h>
 
 // File system
 #include <zolib/fs/Directory.h>

@@ -1,0 +1,139 @@
+#include <zolib/threads/Crosswalk.h>
+#include <zolib/threads/Snooze.h>
+
+#include "threads/internal/Unwind.h"
+
+#include <cerrno>
+#include <climits>
+#include <ctime>
+
+namespace {
+
+// The wait's deadline on the real-time clock, the clock of INIT_COND.
+timespec Deadline(unsigned long nanoseconds) {
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    unsigned long seconds = nanoseconds / 1000000000;
+    long rest = static_cast<long>(nanoseconds % 1000000000) + now.tv_nsec;
+    if (rest >= 1000000000) {
+        rest -= 1000000000;
+        seconds++;
+    }
+    timespec deadline;
+    // Past the end of time_t the deadline is as good as never.
+    if (seconds > static_cast<unsigned long>(LONG_MAX - now.tv_sec)) {
+        deadline.tv_sec = LONG_MAX;
+        deadline.tv_nsec = 999999999;
+    } else {
+        deadline.tv_sec = now.tv_sec + static_cast<time_t>(seconds);
+        deadline.tv_nsec = rest;
+    }
+    return deadline;
+}
+
+}  // namespace
+
+ZoCrosswalk::ZoCrosswalk(int laneCount)
+    : laneCount(laneCount > 0 ? laneCount : 0),
+      lanes(laneCount > 0 ? new Lane[laneCount] : nullptr),
+      laneMutex(INIT_MUTEX),
+      laneCond(INIT_COND) {
+    Flush();
+}
+
+ZoCrosswalk::~ZoCrosswalk() {
+    if (lanes == nullptr) return;
+    // Let everybody through, then wait until the last waiter has counted
+    // itself out (under the locker mutex) before the lanes go away.
+    Lock();
+    pthread_mutex_lock(&laneMutex);
+    for (int i = 0; i < laneCount; i++)
+        lanes[i].green = true;
+    Unlock();
+    pthread_cond_broadcast(&laneCond);
+    pthread_mutex_unlock(&laneMutex);
+    for (;;) {
+        Lock();
+        long inside = 0;
+        for (int i = 0; i < laneCount; i++)
+            inside += lanes[i].waiting;
+        Unlock();
+        if (inside == 0) break;
+        mSnooze(1);
+    }
+    delete[] lanes;
+}
+
+void ZoCrosswalk::Switch(int lane, bool green) {
+    if (!Valid(lane)) return;
+    Lock();
+    pthread_mutex_lock(&laneMutex);
+    lanes[lane].green = green;
+    Unlock();
+    pthread_cond_broadcast(&laneCond);
+    pthread_mutex_unlock(&laneMutex);
+    mSnooze(1);
+}
+
+void ZoCrosswalk::Green(int lane) {
+    Switch(lane, true);
+}
+
+void ZoCrosswalk::Red(int lane) {
+    Switch(lane, false);
+}
+
+void ZoCrosswalk::LeaveWait(Lane& lane) {
+    pthread_mutex_unlock(&laneMutex);
+    Lock();
+    lane.waiting--;
+    Unlock();
+}
+
+ZOLIB_UNWOUND bool ZoCrosswalk::Wait(int lane, unsigned long timeout) {
+    if (!Valid(lane)) return false;
+    Lane& record = lanes[lane];
+    Lock();
+    record.waiting++;
+    pthread_mutex_lock(&laneMutex);
+    Unlock();
+    // The condition waits are cancellation points: a cancelled waiter
+    // unwinds through this guard (holding laneMutex again) and leaves the
+    // crosswalk as a returning one would.
+    struct Leave {
+        ZoCrosswalk* crosswalk;
+        Lane& lane;
+        bool returned;
+        ~Leave() {
+            if (!returned) ZoCleanDeadStack();
+            crosswalk->LeaveWait(lane);
+        }
+    } leave{this, record, false};
+    bool result = true;
+    if (timeout == 0) {
+        while (!record.green)
+            pthread_cond_wait(&laneCond, &laneMutex);
+    } else {
+        timespec deadline = Deadline(timeout);
+        while (!record.green) {
+            // ETIMEDOUT, or a deadline the clock rejects: the time is up.
+            if (pthread_cond_timedwait(&laneCond, &laneMutex, &deadline) != 0) {
+                result = false;
+                break;
+            }
+        }
+    }
+    leave.returned = true;
+    return result;
+}
+
+long ZoCrosswalk::Waiting(int lane) {
+    return Valid(lane) ? lanes[lane].waiting.load() : 0;
+}
+
+void ZoCrosswalk::Flush() {
+    for (int i = 0; i < laneCount; i++) {
+        lanes[i].green = false;
+        lanes[i].waiting = 0;
+    }
+}

@@ -1,0 +1,312 @@
+#include <zolib/threads/Thread.h>
+
+#include "threads/internal/Unwind.h"
+
+#include <cerrno>
+#include <csetjmp>
+
+// Linux has no call that ends another thread without running its cleanup
+// handlers. An abort is therefore carried to the thread itself: the resume
+// signal wakes it (also out of a suspension) and its handler, seeing that
+// the object asked for an abort, jumps back into the start routine, which
+// returns without running the cleanup handler. The frame below is where that
+// jump lands; it lives on the thread's own stack and is reachable only from
+// that thread (through `current`), so the handlers never touch another
+// thread's data.
+struct ZoThread::Frame {
+    explicit Frame(ZoThread* thread) : owner(thread) {}
+
+    ZoThread* owner;
+    sigjmp_buf env;
+    // A jump to env is allowed: set while the body runs, cleared before the
+    // body's object may go away or the body is left.
+    std::atomic<bool> inBody{false};
+    // The object was deleted by its own body: nothing of it may be touched.
+    bool gone = false;
+
+    // Initial-exec: reading it in a signal handler must not allocate.
+    static thread_local Frame* current __attribute__((tls_model("initial-exec")));
+
+    // Publishes a frame as the calling thread's for the lifetime of the guard.
+    struct Publish {
+        explicit Publish(Frame* frame) { current = frame; }
+        ~Publish() { current = nullptr; }
+    };
+
+    static void AbortIfAsked() {
+        Frame* frame = current;
+        if (frame != nullptr && frame->inBody && frame->owner->aborting) {
+            frame->inBody = false;
+            siglongjmp(frame->env, 1);
+        }
+    }
+
+    // The calling thread aborts its own body; returns only if it is not in it.
+    static void AbortSelf(ZoThread* thread) {
+        Frame* frame = current;
+        if (frame != nullptr && frame->owner == thread && frame->inBody) {
+            frame->inBody = false;
+            siglongjmp(frame->env, 1);
+        }
+    }
+
+    // The object is being deleted from its own body.
+    static void Forget(ZoThread* thread) {
+        Frame* frame = current;
+        if (frame != nullptr && frame->owner == thread) {
+            frame->inBody = false;
+            frame->gone = true;
+        }
+    }
+
+    void Enter();
+};
+
+thread_local ZoThread::Frame* ZoThread::Frame::current = nullptr;
+
+namespace {
+
+const int kSuspendSignal = SIGUSR1;
+const int kResumeSignal = SIGUSR2;
+
+enum Phase { PHASE_IDLE, PHASE_STARTING, PHASE_BODY, PHASE_DONE };
+
+sigset_t OurSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, kSuspendSignal);
+    sigaddset(&set, kResumeSignal);
+    return set;
+}
+
+}  // namespace
+
+// Kept out of line so that the jump buffer is set in a frame of its own that
+// stays alive exactly as long as a jump to it is allowed.
+ZOLIB_UNWOUND __attribute__((noinline)) void ZoThread::Frame::Enter() {
+    if (sigsetjmp(env, 1) != 0) return;  // aborted
+    inBody = true;
+    int expected = PHASE_STARTING;
+    if (!owner->phase.compare_exchange_strong(expected, PHASE_BODY)) {
+        inBody = false;  // aborted before the body began
+        return;
+    }
+    ZoThread* thread = owner;
+    thread->running = true;
+    thread->Process();
+    if (gone) return;  // deleted itself: `thread` is freed memory
+    inBody = false;
+    thread->running = false;
+    thread->phase = PHASE_DONE;
+}
+
+void* f_thread(void* arg) {
+    ZoThread* thread = static_cast<ZoThread*>(arg);
+    if (thread == nullptr) return nullptr;
+    ZoNoteStack();
+    ZoThread::Frame frame(thread);
+    ZoThread::Frame::Publish publish(&frame);
+    bool gone = false;
+    pthread_cleanup_push(c_thread, thread);
+    // Handlers first, so that signals already pending find them.
+    thread->InstallActions();
+    sigset_t ours = OurSignals();
+    pthread_sigmask(SIG_UNBLOCK, &ours, nullptr);
+    frame.Enter();
+    frame.inBody = false;
+    gone = frame.gone;
+    pthread_cleanup_pop(0);
+    // Nobody can join a thread whose object is gone; let it clean up alone.
+    if (gone) pthread_detach(pthread_self());
+    return nullptr;
+}
+
+void c_thread(void* arg) {
+    ZoCleanDeadStack();
+    ZoThread* thread = static_cast<ZoThread*>(arg);
+    if (thread == nullptr) return;
+    ZoThread::Frame* frame = ZoThread::Frame::current;
+    if (frame != nullptr && frame->owner == thread) {
+        if (frame->gone) return;
+        frame->inBody = false;  // no abort jumps into an unwinding stack
+    }
+    thread->Canceled();
+}
+
+ZOLIB_UNWOUND void SIGSuspend(int) {
+    int saved = errno;
+    ZoThread::Frame::AbortIfAsked();
+    // The resume signal is blocked while this handler runs (see
+    // InstallActions), which is what lets sigwait take it.
+    sigset_t wake;
+    sigemptyset(&wake);
+    sigaddset(&wake, kResumeSignal);
+    int signal = 0;
+    while (sigwait(&wake, &signal) == EINTR) {
+    }
+    ZoThread::Frame::AbortIfAsked();
+    errno = saved;
+}
+
+void SIGResume(int) {
+    int saved = errno;
+    ZoThread::Frame::AbortIfAsked();
+    errno = saved;
+}
+
+bool IsCanceled() {
+    pthread_testcancel();
+    return false;
+}
+
+void Cancelable(bool on) {
+    int previous;
+    pthread_setcancelstate(on ? PTHREAD_CANCEL_ENABLE : PTHREAD_CANCEL_DISABLE, &previous);
+}
+
+ZoThread::ZoThread(const char* name)
+    : team(nullptr),
+      stopped(false),
+      name(name),
+      running(false),
+      suspended(false),
+      tid(0),
+      suspendAction(),
+      resumeAction(),
+      phase(PHASE_IDLE),
+      aborting(false),
+      joined(false) {}
+
+ZoThread::~ZoThread() {
+    Halt();
+}
+
+void ZoThread::InstallActions() {
+    suspendAction = {};
+    suspendAction.sa_handler = SIGSuspend;
+    // Blocking the resume signal during the handler keeps it pending for the
+    // sigwait in SIGSuspend instead of running SIGResume.
+    sigemptyset(&suspendAction.sa_mask);
+    sigaddset(&suspendAction.sa_mask, kResumeSignal);
+    // Interrupted system calls other than sleeps carry on after a resume.
+    suspendAction.sa_flags = SA_RESTART;
+    resumeAction = {};
+    resumeAction.sa_handler = SIGResume;
+    sigemptyset(&resumeAction.sa_mask);
+    resumeAction.sa_flags = SA_RESTART;
+    sigaction(kSuspendSignal, &suspendAction, nullptr);
+    sigaction(kResumeSignal, &resumeAction, nullptr);
+}
+
+bool ZoThread::Run() {
+    if (tid != 0) return false;
+    // The handlers must be in place before anyone can signal the new thread,
+    // and the thread starts with both signals blocked until f_thread has
+    // finished setting up; signals sent meanwhile wait for it.
+    InstallActions();
+    sigset_t ours = OurSignals(), old;
+    pthread_sigmask(SIG_BLOCK, &ours, &old);
+    phase = PHASE_STARTING;
+    int result = pthread_create(&tid, nullptr, f_thread, this);
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    if (result != 0) {
+        tid = 0;
+        phase = PHASE_IDLE;
+        return false;
+    }
+    int previous;
+    pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &previous);
+    pthread_setcanceltype(PTHREAD_CANCEL_DEFERRED, &previous);
+    return true;
+}
+
+void ZoThread::Process() {}
+
+void ZoThread::Canceled() {}
+
+void ZoThread::Attached(ZoTeam* team) {
+    this->team = team;
+}
+
+void ZoThread::Deattached() {
+    team = nullptr;
+}
+
+void ZoThread::Suspend() {
+    if (tid == 0 || joined) return;
+    if (!suspended.exchange(true)) pthread_kill(tid, kSuspendSignal);
+}
+
+void ZoThread::Resume() {
+    if (!suspended.exchange(false)) return;
+    if (tid != 0 && !joined) pthread_kill(tid, kResumeSignal);
+}
+
+int ZoThread::Join() {
+    if (tid == 0 || joined) return ESRCH;
+    int result = pthread_join(tid, nullptr);
+    if (result == 0) {
+        joined = true;
+        phase = PHASE_DONE;
+    }
+    return result;
+}
+
+int ZoThread::WaitEnd() {
+    return Join();
+}
+
+void ZoThread::Cancel() {
+    if (!running) return;
+    stopped = true;
+    pthread_cancel(tid);
+    // A suspended thread is also let go: where the handler's sigwait cannot
+    // be cancelled (ThreadSanitizer runs handlers with every signal blocked,
+    // glibc's cancellation signal included), it is cancelled at its next
+    // cancellation point after the handler returns.
+    if (suspended.exchange(false)) pthread_kill(tid, kResumeSignal);
+    running = false;
+    Join();
+}
+
+void ZoThread::Abort() {
+    if (tid == 0 || joined) return;
+    int seen = PHASE_STARTING;
+    if (phase.compare_exchange_strong(seen, PHASE_DONE)) {
+        // Started but not in its body yet: f_thread will see it and return.
+        stopped = true;
+        suspended = false;
+        Join();
+        return;
+    }
+    // Only a body can be aborted. Between the phase and the running flag the
+    // body is just beginning or just ending; aborting is right for both.
+    if (seen != PHASE_BODY) return;
+    stopped = true;
+    suspended = false;
+    running = false;
+    if (pthread_equal(tid, pthread_self())) {
+        Frame::AbortSelf(this);  // does not return from inside the body
+        return;
+    }
+    aborting = true;
+    // The resume signal also ends a suspension, so one signal reaches a
+    // suspended thread as well as a running or blocked one.
+    pthread_kill(tid, kResumeSignal);
+    Join();
+}
+
+void ZoThread::Halt() {
+    if (tid == 0) return;
+    if (pthread_equal(tid, pthread_self())) {
+        stopped = true;
+        running = false;
+        suspended = false;
+        Frame::Forget(this);
+        return;
+    }
+    if (joined) return;
+    stopped = true;
+    ZoThread::Abort();
+    if (!joined) Join();  // finished on its own: reap it
+}

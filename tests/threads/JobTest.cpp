@@ -1,0 +1,268 @@
+#include <zolib/threads/Job.h>
+#include <zolib/threads/Snooze.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "threads/Helpers.h"
+
+namespace {
+
+using zotest::FakeClock;
+using zotest::WaitUntil;
+
+struct Report {
+    std::string text;
+    short progress;
+    bool onJobThread;
+};
+
+// A job whose work is a function of the test; it records every report.
+class ScriptJob : public ZoJob {
+  public:
+    explicit ScriptJob(std::function<void(ScriptJob&)> work = nullptr)
+        : ZoJob("script"), work(std::move(work)) {}
+    ~ScriptJob() override { Halt(); }  // the body uses `work`
+
+    void DoIt() override {
+        reached = true;
+        if (work) work(*this);
+    }
+    void Feedback(const char* text, short percent) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        reports.push_back({text, percent, ID() != 0 && pthread_equal(ID(), pthread_self()) != 0});
+    }
+    void Canceled() override { canceled = true; }
+
+    std::vector<short> Percentages() {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::vector<short> out;
+        for (const Report& report : reports)
+            out.push_back(report.progress);
+        return out;
+    }
+
+    // Runs until told to finish, pausing where asked.
+    static void UntilReleased(ScriptJob& job) {
+        while (!job.release) {
+            job.IsPaused();
+            mSnooze(1);
+        }
+    }
+
+    std::function<void(ScriptJob&)> work;
+    std::atomic<bool> reached{false};
+    std::atomic<bool> release{false};
+    std::atomic<bool> canceled{false};
+    std::mutex mutex;
+    std::vector<Report> reports;
+};
+
+std::vector<short> Milestones(unsigned long maxStep, short frequency, int count) {
+    ScriptJob job;
+    job.SetMaxStep(maxStep);
+    job.SetFeedbackFreq(frequency);
+    for (int i = 0; i < count; i++)
+        job.Milestone("step", 0);
+    return job.Percentages();
+}
+
+TEST(JobFeedback, ReportsEveryMultipleOfTheFrequency) {
+    EXPECT_EQ(Milestones(4, 25, 4), (std::vector<short>{25, 50, 75, 100}));
+    EXPECT_EQ(Milestones(3, 50, 3), (std::vector<short>{100}));
+}
+
+TEST(JobFeedback, RepeatsAPercentageReachedByTwoSteps) {
+    std::vector<short> expected{0};
+    for (short percent = 10; percent < 100; percent += 10) {
+        expected.push_back(percent);
+        expected.push_back(percent);
+    }
+    expected.push_back(100);
+    EXPECT_EQ(Milestones(200, 10, 200), expected);
+}
+
+TEST(JobFeedback, ZeroFrequencyAndDefaultReportEveryStep) {
+    EXPECT_EQ(Milestones(4, 0, 4), (std::vector<short>{25, 50, 75, 100}));
+    ScriptJob job;
+    job.SetMaxStep(2);
+    job.Milestone("a", 0);
+    job.Milestone("b", 0);
+    EXPECT_EQ(job.Percentages(), (std::vector<short>{50, 100}));
+}
+
+TEST(JobFeedback, WithoutMaxStepProgressStaysPut) {
+    EXPECT_EQ(Milestones(0, 10, 3), (std::vector<short>{0, 0, 0}));
+    ScriptJob job;
+    job.SetMaxStep(4);
+    job.Milestone("a", 0);
+    job.SetMaxStep(0);
+    job.Milestone("b", 0);
+    EXPECT_EQ(job.Progress(), 25);
+}
+
+TEST(JobFeedback, StepsBeyondMaxStepDoNotOverflow) {
+    ScriptJob job;
+    job.SetMaxStep(1);
+    job.SetFeedbackFreq(1);
+    for (int i = 0; i < 400; i++)
+        job.Milestone("more", 0);
+    EXPECT_EQ(job.Progress(), 32767);
+}
+
+TEST(JobRun, ReportsFromItsOwnThreadAndFreezesTheClock) {
+    FakeClock clock(1000);
+    ScriptJob job([](ScriptJob& job) {
+        for (int i = 0; i < 4; i++)
+            job.Milestone("quarter", 0);
+    });
+    job.SetMaxStep(4);
+    job.SetFeedbackFreq(25);
+    job.Start();
+    job.Start();  // runs once
+    EXPECT_EQ(job.WaitEnd(), 0);
+    ASSERT_EQ(job.reports.size(), 4u);
+    for (const Report& report : job.reports) {
+        EXPECT_EQ(report.text, "quarter");
+        EXPECT_TRUE(report.onJobThread);
+    }
+    EXPECT_EQ(job.Progress(), 100);
+    double elapsed = 1.0;
+    clock.Set(5000);
+    job.Elapsed(&elapsed);
+    EXPECT_EQ(elapsed, 0.0);  // stopped in the tick it started
+}
+
+TEST(JobPause, PausedTimeIsNotCounted) {
+    FakeClock clock(1000);
+    ScriptJob job(ScriptJob::UntilReleased);
+    job.Start();
+    ASSERT_TRUE(WaitUntil([&] { return job.reached.load(); }));  // clock started at 1000
+    clock.Set(1100);
+    job.Pause();  // 100 ticks banked
+    job.Pause();  // changes nothing
+    clock.Set(1600);
+    job.Resume();  // goes on from 1600
+    clock.Set(1650);
+    double seconds = 0.0;
+    job.Elapsed(&seconds);
+    EXPECT_DOUBLE_EQ(seconds, 1.49);
+    unsigned long nanoseconds = 0;
+    job.Elapsed(&nanoseconds);
+    EXPECT_EQ(nanoseconds, 1490000000UL);
+
+    job.release = true;
+    EXPECT_EQ(job.WaitEnd(), 0);
+    clock.Set(9000);
+    job.Elapsed(&seconds);
+    EXPECT_DOUBLE_EQ(seconds, 1.49);
+}
+
+TEST(JobPause, JobPausedBeforeStartWaitsAtItsFirstCheck) {
+    std::atomic<bool> passed{false}, sawPause{false};
+    ScriptJob job([&](ScriptJob& job) {
+        sawPause = job.IsPaused();
+        passed = true;
+    });
+    job.Resume();  // not paused: nothing
+    job.Pause();
+    job.Start();
+    ASSERT_TRUE(WaitUntil([&] { return job.reached.load(); }));
+    mSnooze(100);
+    EXPECT_FALSE(passed);
+    job.Resume();
+    EXPECT_EQ(job.WaitEnd(), 0);
+    EXPECT_TRUE(passed);
+    EXPECT_TRUE(sawPause);
+}
+
+TEST(JobStop, CancelsAtIsPausedAndStopsTheClock) {
+    FakeClock clock(100);
+    ScriptJob job(ScriptJob::UntilReleased);
+    job.Stop();  // not running: nothing
+    job.Start();
+    ASSERT_TRUE(WaitUntil([&] { return job.IsRunning(); }));
+    clock.Set(301);
+    job.Stop();
+    EXPECT_TRUE(job.canceled);
+    EXPECT_FALSE(job.IsRunning());
+    clock.Set(10000);
+    double seconds = 0.0;
+    job.Elapsed(&seconds);
+    EXPECT_DOUBLE_EQ(seconds, 2.0);
+}
+
+TEST(JobStop, StopWhilePausedReleasesThePauseMutex) {
+    ScriptJob job(ScriptJob::UntilReleased);
+    job.Pause();
+    job.Start();
+    ASSERT_TRUE(WaitUntil([&] { return job.reached.load(); }));
+    mSnooze(50);  // into the pause wait
+    job.Stop();
+    EXPECT_TRUE(job.canceled);
+    // Resume() takes the pause mutex: it would block for ever had the
+    // cancelled body kept it.
+    job.Resume();
+    job.Pause();
+    job.Resume();
+    EXPECT_FALSE(job.Locked());
+    job.Unlock();
+}
+
+TEST(JobStop, DestroyingARunningJobEndsIt) {
+    auto* job = new ScriptJob(ScriptJob::UntilReleased);
+    job->Start();
+    ASSERT_TRUE(WaitUntil([&] { return job->IsRunning(); }));
+    delete job;
+}
+
+TEST(JobEstimate, LeftScalesTheTimePerPercent) {
+    FakeClock clock(2000);
+    ScriptJob job([](ScriptJob& job) {
+        job.Milestone("quarter", 0);
+        ScriptJob::UntilReleased(job);
+    });
+    job.SetMaxStep(4);
+    job.Start();
+    ASSERT_TRUE(WaitUntil([&] { return job.Progress() == 25; }));
+    clock.Set(3001);  // 1000 ticks: 10 s
+    double seconds = 0.0;
+    job.Left(&seconds);
+    EXPECT_DOUBLE_EQ(seconds, 30.0);
+    // 10 s are 10^10 ns, kept modulo 2^32 as NSeconds() does.
+    unsigned long elapsed = 0, left = 0;
+    job.Elapsed(&elapsed);
+    EXPECT_EQ(elapsed, 10000000000UL % 4294967296UL);
+    job.Left(&left);
+    EXPECT_EQ(left, 4230196224UL);  // 1410065408 / 25 * 75
+    job.release = true;
+    EXPECT_EQ(job.WaitEnd(), 0);
+}
+
+TEST(JobEstimate, NoEstimateAtZeroOrFullProgress) {
+    FakeClock clock(2000);
+    ScriptJob job;
+    double seconds = -1.0;
+    unsigned long nanoseconds = 7;
+    job.Left(&seconds);
+    job.Left(&nanoseconds);
+    EXPECT_EQ(seconds, 0.0);
+    EXPECT_EQ(nanoseconds, 0UL);
+    job.SetMaxStep(1);
+    job.Milestone("done", 0);
+    job.Left(&seconds);
+    EXPECT_EQ(seconds, 0.0);
+    job.Left(static_cast<double*>(nullptr));
+    job.Elapsed(static_cast<unsigned long*>(nullptr));
+    job.SetEstimatedTime(10UL);
+    job.SetEstimatedTime(12.5);
+    EXPECT_EQ(job.Estimated(), 0);  // the estimates never use these
+}
+
+}  // namespace
