@@ -20,3 +20,6 @@ ZOLIB_API extern const char* const ZoLib_Build_Date;  // e.g. "Sun Dec  6 01:24:
 
 // Threads and synchronisation
 #include <zolib/threads/Locker.h>
+
+// Messaging
+#include <zolib/messaging/ShMemory.h>
