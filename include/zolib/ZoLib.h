@@ -22,4 +22,5 @@ ZOLIB_API extern const char* const ZoLib_Build_Date;  // e.g. "Sun Dec  6 01:24:
 #include <zolib/threads/Locker.h>
 
 // Messaging
+#include <zolib/messaging/Member.h>
 #include <zolib/messaging/ShMemory.h>
