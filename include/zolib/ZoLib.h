@@ -24,3 +24,14 @@ ZOLIB_API extern const char* const ZoLib_Build_Date;  // e.g. "Sun Dec  6 01:24:
 // Messaging
 #include <zolib/messaging/Member.h>
 #include <zolib/messaging/ShMemory.h>
+
+// File system
+#include <zolib/fs/Directory.h>
+#include <zolib/fs/Entry.h>
+#include <zolib/fs/Path.h>
+
+// Application support
+#include <zolib/app/AddOn.h>
+#include <zolib/app/AddOnExport.h>
+#include <zolib/app/Args.h>
+#include <zolib/app/Temp.h>

@@ -1,0 +1,80 @@
+// Helpers for the file-system tests: a fresh temporary directory per test,
+// removed afterwards, and small file utilities written without the library.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace fstest {
+
+// Takes a malloc'd result of the path functions: its text, or "(null)".
+inline std::string Take(char* t) {
+    std::string s = t ? t : "(null)";
+    free(t);
+    return s;
+}
+
+inline std::string Cwd() {
+    return Take(getcwd(nullptr, 0));
+}
+
+inline void WriteFile(const std::string& path, const std::string& data) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ostringstream s;
+    s << std::ifstream(path, std::ios::binary).rdbuf();
+    return s.str();
+}
+
+// lstat: anything there, dangling links included.
+inline bool Present(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// The link's text, or "" when path is not a symbolic link.
+inline std::string LinkText(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::read_symlink(path, ec).string();
+}
+
+// A fresh directory from mkdtemp (its real path, so that paths built from
+// getcwd compare equal); the current directory is restored afterwards.
+class TempDirTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        start = Cwd();
+        char templ[] = "/tmp/zofs-XXXXXX";
+        ASSERT_NE(mkdtemp(templ), nullptr);
+        root = Take(realpath(templ, nullptr));
+    }
+    void TearDown() override {
+        if (chdir(start.c_str()) != 0) (void)chdir("/");
+        std::error_code ec;
+        std::filesystem::remove_all(root, ec);  // does not follow links
+    }
+
+    std::string At(const std::string& rel) const { return root + "/" + rel; }
+    void Dir(const std::string& rel) const { ASSERT_EQ(mkdir(At(rel).c_str(), 0755), 0); }
+    void File(const std::string& rel, const std::string& data = "") const {
+        WriteFile(At(rel), data);
+    }
+    void Link(const std::string& text, const std::string& rel) const {
+        ASSERT_EQ(symlink(text.c_str(), At(rel).c_str()), 0);
+    }
+    void Enter(const std::string& dir) const { ASSERT_EQ(chdir(dir.c_str()), 0) << dir; }
+
+    std::string start, root;
+};
+
+}  // namespace fstest
