@@ -133,44 +133,6 @@ TEST_F(MemberProcesses, ObserverSeesOthersButIsNotListed) {
     EXPECT_EQ(app.CountApps(), 1);
 }
 
-// Applications starting together on a machine without a registry: whoever
-// creates it must not wipe out those that registered a moment earlier.
-TEST_F(MemberProcesses, SimultaneousApplicationsAreAllRegistered) {
-    constexpr int kChildren = 6;
-    for (int round = 0; round < 5; round++) {
-        shm_unlink(kRegistry);
-        child::Note go, joined, release;
-        std::vector<pid_t> pids;
-        for (int i = 0; i < kChildren; i++) {
-            pids.push_back(child::Spawn([&, i] {
-                if (!go.Wait()) return 1;
-                std::string name = "racer" + std::to_string(i);
-                ZoMember c(name.c_str(), MEMBER_APP);
-                if (!c.InitCheck()) return 2;
-                joined.Post();
-                return release.Wait() ? 0 : 3;
-            }));
-        }
-        for (int i = 0; i < kChildren; i++)
-            go.Post();
-        ASSERT_TRUE(joined.Wait(kChildren, child::kWaitMs)) << "round " << round;
-        {
-            ZoMember observer(nullptr, MEMBER_OBSERVER);
-            ASSERT_TRUE(observer.InitCheck());
-            EXPECT_EQ(observer.CountApps(), kChildren) << "round " << round;
-            for (int i = 0; i < kChildren; i++) {
-                std::string name = "racer" + std::to_string(i);
-                EXPECT_EQ(observer.FindApp(name.c_str()), pids[i]) << "round " << round;
-            }
-        }
-        for (int i = 0; i < kChildren; i++)
-            release.Post();
-        for (pid_t pid : pids)
-            EXPECT_EQ(child::Reap(pid), 0) << "round " << round;
-        EXPECT_FALSE(RegistryExists()) << "round " << round;
-    }
-}
-
 // Another application registers in the instant between the registry's
 // appearance and its creator's own registration: the creator must keep it.
 TEST_F(MemberProcesses, CreatorKeepsAnApplicationThatRegisteredFirst) {
@@ -278,24 +240,6 @@ TEST_F(MemberCapacity, FullTableRefusesTheNextApplication) {
     release.Post();
     EXPECT_EQ(child::Reap(pid), 0);
     EXPECT_EQ(app.CountApps(), 1);
-}
-
-TEST_F(MemberCapacity, FreedEntryIsReusedFirst) {
-    std::vector<ZoMember*> members;
-    for (int i = 0; i < 5; i++) {
-        std::string name = "m" + std::to_string(i);
-        members.push_back(new ZoMember(name.c_str(), MEMBER_APP));
-    }
-    // All share one pid: removal frees the first entry holding it (entry 0).
-    delete members[2];
-    ZoMember late("late", MEMBER_APP);
-    ZoList* list = late.ListApps();
-    ASSERT_EQ(list->Size(), 5);
-    EXPECT_STREQ(Entry(list, 0)->name, "late");
-    EXPECT_EQ(late.CountApps(), 5);
-    delete list;
-    for (int i : {0, 1, 3, 4})
-        delete members[i];
 }
 
 TEST_F(MemberDeparture, ExitWithoutDestroyingLeavesTheEntry) {
