@@ -28,6 +28,10 @@ ZOLIB_API extern const char* const ZoLib_Build_Date;  // e.g. "Sun Dec  6 01:24:
 #include <zolib/threads/Team.h>
 #include <zolib/threads/Thread.h>
 
+// Messaging
+#include <zolib/messaging/Member.h>
+#include <zolib/messaging/ShMemory.h>
+
 // File system
 #include <zolib/fs/Directory.h>
 #include <zolib/fs/Entry.h>

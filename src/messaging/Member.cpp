@@ -1,0 +1,120 @@
+#include <zolib/messaging/Member.h>
+
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+constexpr const char* kRegistryName = "/ZgB";
+constexpr int kEntries = 255;
+
+// The registry as it lies in the segment's user area.
+struct Registry {
+    uint16_t count;  // kept beside the table, never recomputed from it
+    uint16_t unused;
+    T_App apps[kEntries];
+};
+
+static_assert(sizeof(T_App) == 28, "entry size is part of the shared layout");
+static_assert(offsetof(Registry, apps) == 4, "table offset is part of the shared layout");
+static_assert(sizeof(Registry) == 7144, "registry size is part of the shared layout");
+
+// At most 23 characters, the rest of the field zeroed: the name always ends
+// in a NUL and never reaches into the next entry.
+void StoreName(T_App* app, const char* name) {
+    std::memset(app->name, 0, sizeof(app->name));
+    if (name) std::strncpy(app->name, name, sizeof(app->name) - 1);
+}
+
+}  // namespace
+
+ZoMember::ZoMember(const char* name, T_Member_Class memberClass)
+    : valid(true), pid(getpid()), memory(nullptr), memberClass(memberClass) {
+    if (memberClass != MEMBER_APP && memberClass != MEMBER_OBSERVER) return;
+    memory = new ZoShMemory(kRegistryName, sizeof(Registry));
+    if (!memory->InitCheck()) {
+        valid = false;
+        return;
+    }
+    if (memberClass == MEMBER_OBSERVER) return;
+
+    // The creator registers like everyone else: a new segment's table is
+    // already zero, and clearing it here would erase an application that
+    // registered between the segment's appearance and this lock.
+    if (!memory->Lock()) {
+        valid = false;
+        return;
+    }
+    Registry* registry = static_cast<Registry*>(memory->Address());
+    T_App* entry = nullptr;
+    if (registry->count < kEntries) {
+        for (int i = 0; i < kEntries && !entry; i++)
+            if (registry->apps[i].pid == 0) entry = &registry->apps[i];
+    }
+    if (entry) {
+        registry->count++;
+        entry->pid = pid;
+        StoreName(entry, name);
+    } else {
+        valid = false;
+    }
+    memory->Unlock();
+}
+
+ZoMember::~ZoMember() {
+    if (valid && memberClass == MEMBER_APP && memory->Lock()) {
+        Registry* registry = static_cast<Registry*>(memory->Address());
+        for (int i = 0; i < kEntries; i++) {
+            if (registry->apps[i].pid == pid) {
+                registry->apps[i].pid = 0;
+                if (registry->count > 0) registry->count--;
+                break;
+            }
+        }
+        memory->Unlock();
+    }
+    delete memory;
+}
+
+bool ZoMember::InitCheck() {
+    if (!memory) return valid;
+    return valid && memory->InitCheck();
+}
+
+ZoList* ZoMember::ListApps() {
+    if (!memory) return nullptr;
+    ZoList* list = new ZoList(10, 10);
+    if (!memory->Lock()) return list;
+    Registry* registry = static_cast<Registry*>(memory->Address());
+    for (int i = 0; i < kEntries; i++)
+        if (registry->apps[i].pid != 0) list->AddItem(&registry->apps[i]);
+    memory->Unlock();
+    return list;
+}
+
+int ZoMember::CountApps() {
+    if (!memory || !memory->Lock()) return 0;
+    int count = static_cast<Registry*>(memory->Address())->count;
+    memory->Unlock();
+    return count;
+}
+
+int ZoMember::FindApp(const char* name) {
+    if (!memory || !name || !memory->Lock()) return 0;
+    Registry* registry = static_cast<Registry*>(memory->Address());
+    int found = 0;
+    for (int i = 0; i < kEntries && !found; i++) {
+        const T_App& app = registry->apps[i];
+        // The stored name is cut at 23 characters, so compare within the
+        // field only: a shared table must never make us read past it.
+        if (app.pid != 0 && std::strncmp(app.name, name, sizeof(app.name)) == 0) found = app.pid;
+    }
+    memory->Unlock();
+    return found;
+}
+
+bool ZoMember::SendTo(int, const char*, unsigned int) {
+    return false;
+}
