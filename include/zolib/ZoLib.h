@@ -17,6 +17,8 @@ ZOLIB_API extern const char* const ZoLib_Build_Date;  // e.g. "Sun Dec  6 01:24:
 
 // Message bag
 #include <zolib/bag/Bag.h>
+#include <zolib/bag/Swap.h>
+#include <zolib/bag/Zip.h>
 
 // Threads and synchronisation
 #include <zolib/threads/Locker.h>
