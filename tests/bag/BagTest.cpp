@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -304,6 +306,366 @@ TEST(BagRecords, FreeFunctions) {
     FreeIndex(seed.first);
     free(item->name);
     free(item);
+}
+
+// ---- split and concat ----
+
+std::string Plain(ZoBag& bag) {
+    std::string out(bag.FlatSize(false), '\0');
+    bag.Flatten(&out[0], nullptr, false);
+    return out;
+}
+
+std::vector<std::string> PlainPieces(ZoList& pieces) {
+    std::vector<std::string> out;
+    for (long i = 0; i < pieces.Size(); i++)
+        out.push_back(Plain(*static_cast<ZoBag*>(pieces.GetItem(i))));
+    return out;
+}
+
+void DeletePieces(ZoList& pieces) {
+    for (long i = 0; i < pieces.Size(); i++)
+        delete static_cast<ZoBag*>(pieces.GetItem(i));
+    pieces.Clean();
+}
+
+// The split done the slow, obvious way: each element placed with CopyItem
+// and the piece measured from scratch after each one.
+bool ReferenceSplit(ZoBag& bag, std::vector<std::string>* pieces, long limit) {
+    ZoBag* piece = new ZoBag(0, 0);
+    bool fresh = true;
+    for (int i = 0, n = bag.CountItems(); i < n; i++) {
+        char* raw;
+        T_Data type;
+        int count;
+        bag.GetInfo(i, &raw, &type, &count);
+        std::string name = raw;
+        for (int s = 1, p = 1; s <= count; s++, p++) {
+            void* data;
+            int size;
+            if ((type == T_BUFFER || type == T_BAG) &&
+                bag.Getdata(name.c_str(), type, &data, &size, s) &&
+                piece->FlatSize(false) + 4 + size > static_cast<unsigned long>(limit)) {
+                delete piece;
+                return false;
+            }
+            piece->CopyItem(&bag, name.c_str(), s);
+            if (static_cast<long>(piece->FlatSize(false)) > limit) {
+                if (fresh) {
+                    delete piece;
+                    return false;
+                }
+                piece->RemoveItem(name.c_str(), p);
+                pieces->push_back(Plain(*piece));
+                delete piece;
+                piece = new ZoBag(0, 0);
+                fresh = true;
+                p = 0;
+                s--;
+            } else {
+                fresh = false;
+            }
+        }
+    }
+    pieces->push_back(Plain(*piece));
+    delete piece;
+    return true;
+}
+
+TEST(BagSplit, EmptyBagGivesOneEmptyPiece) {
+    ZoBag bag(9, 0);
+    for (long limit : {-1L, 0L, 24L, 1000L}) {
+        ZoList pieces(0, 1);
+        EXPECT_TRUE(bag.Split(&pieces, limit));
+        ASSERT_EQ(pieces.Size(), 1);
+        EXPECT_EQ(static_cast<ZoBag*>(pieces.GetItem(0))->CountItems(), 0);
+        DeletePieces(pieces);
+    }
+}
+
+TEST(BagSplit, PieceCountsAtTheLimits) {
+    ZoBag bag(0x1234, 0);
+    bag.who = 5;
+    bag.when = 6;
+    for (int v : {10, 20, 30})
+        bag.Setint32("n", v, 0);
+    // One element of "n" makes a 49-byte bag; each further one adds 8.
+    struct {
+        long limit;
+        std::vector<int> counts;
+    } cases[] = {{49, {1, 1, 1}}, {53, {1, 1, 1}}, {56, {1, 1, 1}},
+                 {57, {2, 1}},    {64, {2, 1}},    {65, {3}}};
+    for (auto& c : cases) {
+        ZoList pieces(0, 1);
+        ASSERT_TRUE(bag.Split(&pieces, c.limit)) << c.limit;
+        ASSERT_EQ(pieces.Size(), static_cast<long>(c.counts.size())) << c.limit;
+        for (long i = 0; i < pieces.Size(); i++) {
+            ZoBag* piece = static_cast<ZoBag*>(pieces.GetItem(i));
+            EXPECT_EQ(piece->CountItem("n"), c.counts[i]);
+            EXPECT_EQ(piece->what | piece->who | piece->when, 0u);
+            EXPECT_LE(static_cast<long>(piece->FlatSize(false)), c.limit);
+        }
+        ZoBag whole(0, 0);
+        EXPECT_TRUE(whole.Concat(&pieces));
+        int v = 0;
+        for (int k = 1; k <= 3; k++) {
+            EXPECT_TRUE(whole.Getint32("n", &v, k));
+            EXPECT_EQ(v, 10 * k);
+        }
+        EXPECT_EQ(whole.what, 0u);
+        DeletePieces(pieces);
+    }
+    ZoList pieces(0, 1);
+    EXPECT_FALSE(bag.Split(&pieces, 48));  // one element never fits
+    EXPECT_EQ(pieces.Size(), 0);
+}
+
+TEST(BagSplit, FailureEmptiesTheList) {
+    ZoBag bag(0, 0);
+    bag.Setstring("s", "a string that needs room", 0);
+    ZoList pieces(0, 1);
+    pieces.AddItem(new ZoBag(1, 0));  // there before the call: deleted too
+    pieces.AddItem(new ZoBag(2, 0));
+    EXPECT_FALSE(bag.Split(&pieces, 50));
+    EXPECT_EQ(pieces.Size(), 0);
+    EXPECT_FALSE(bag.Split(nullptr, 1000));
+}
+
+TEST(BagSplit, BufferMustFitTheRoomLeft) {
+    ZoBag bag(0, 0);
+    bag.Setint32("n", 1, 0);                            // a piece of 49 bytes
+    bag.Setdata("buf", T_BUFFER, "0123456789", 10, 0);  // 24 + 16 + 3 + 14 = 57 alone
+    ZoList pieces(0, 1);
+    // 49 + 4 + 10 > 62: refused although a new piece would take it.
+    EXPECT_FALSE(bag.Split(&pieces, 62));
+    EXPECT_EQ(pieces.Size(), 0);
+    EXPECT_TRUE(bag.Split(&pieces, 63));
+    EXPECT_EQ(pieces.Size(), 2);
+    DeletePieces(pieces);
+    EXPECT_TRUE(bag.Split(&pieces, 82));
+    EXPECT_EQ(pieces.Size(), 1);
+    DeletePieces(pieces);
+    // An int of the same overflow just moves on to the next piece.
+    ZoBag ints(0, 0);
+    ints.Setint32("n", 1, 0);
+    ints.Setint64("m", 1, 0);
+    EXPECT_TRUE(ints.Split(&pieces, 60));
+    EXPECT_EQ(pieces.Size(), 2);
+    DeletePieces(pieces);
+}
+
+TEST(BagSplit, SamePiecesAsTheObviousWay) {
+    ZoBag mixed(1, 0);
+    mixed.Setint32("n", 1, 0);
+    mixed.Setint32("n", 2, 0);
+    mixed.Setstring("name", "short", 0);
+    mixed.Setstring("name", "a rather longer string value", 0);
+    mixed.Setstring("name", "", 0);
+    mixed.Setdata("buf", T_BUFFER, "0123456789", 10, 0);
+    mixed.Setdata("buf", T_BUFFER, "", 0, 0);
+    mixed.Setfloat64("d", 1.5, 0);
+    ZoBag inner(7, 0);
+    inner.Setint16("x", 3, 0);
+    mixed.Setbag("sub", &inner, 0);
+    for (int k = 0; k < 12; k++)
+        mixed.Setint8("many", static_cast<char>(k), 0);
+
+    // Bags only foreign bytes can make: two items of one hash (of two types)
+    // and an item whose stored hash is not its name's.
+    ZoBag twins(2, 0);
+    twins.Setint32("x", 1, 0);
+    twins.Setint32("y", 2, 0);
+    ZoBag other(0, 0);
+    other.Setstring("x", "second x", 0);
+    other.Setstring("x", "again", 0);
+    other.Setint32("x", 5, 0);
+    other.Setint16("odd", 4, 0);
+    std::string flat = Plain(other);
+    uint32_t hash = static_cast<uint32_t>(ZoBag::Hash("elsewhere"));
+    size_t at = flat.rfind("odd") - 8;
+    memcpy(&flat[at], &hash, 4);
+    ASSERT_TRUE(twins.Unflatten(flat.data(), flat.size()));
+    twins.Setint32("x", 3, 0);
+
+    for (ZoBag* bag : {&mixed, &twins}) {
+        long whole = static_cast<long>(bag->FlatSize(false));
+        for (long limit = 20; limit <= whole + 8; limit++) {
+            std::vector<std::string> expect;
+            bool expectOk = ReferenceSplit(*bag, &expect, limit);
+            ZoList pieces(0, 1);
+            ASSERT_EQ(bag->Split(&pieces, limit), expectOk) << limit;
+            if (expectOk) {
+                EXPECT_EQ(PlainPieces(pieces), expect) << limit;
+            }
+            DeletePieces(pieces);
+        }
+    }
+}
+
+// Built from flat bytes: appending one element at a time walks the chain,
+// and adding items one by one scans the list, both quadratic at this size.
+ZoBag* Unflattened(int items, int elements) {
+    std::string records;
+    auto put = [&records](uint32_t v) { records.append(reinterpret_cast<char*>(&v), 4); };
+    std::unordered_set<long> hashes;  // names of one hash would merge on Concat
+    for (int i = 0, serial = 0; i < items; i++) {
+        std::string name;
+        do
+            name = "i" + std::to_string(serial++);
+        while (!hashes.insert(ZoBag::Hash(name.c_str())).second);
+        put(static_cast<uint32_t>(ZoBag::Hash(name.c_str())));
+        put(static_cast<uint32_t>(name.size()));
+        records += name;
+        put(T_INT32);
+        put(elements);
+        for (int k = 0; k < elements; k++) {
+            put(4);
+            put(k);
+        }
+    }
+    std::string flat("BaG\0", 4);
+    for (uint32_t v :
+         {0u, 0u, 0u, static_cast<uint32_t>(24 + records.size()), static_cast<uint32_t>(items)})
+        flat.append(reinterpret_cast<char*>(&v), 4);
+    flat += records;
+    ZoBag* bag = new ZoBag(0, 0);
+    EXPECT_TRUE(bag->Unflatten(flat.data(), flat.size()));
+    return bag;
+}
+
+TEST(BagSplit, ManySmallElements) {
+    const int n = 100000;
+    ZoBag* bag = Unflattened(1, n);  // one item "i0"
+    // 1000-byte pieces: 50 bytes hold the first element, 8 each the next.
+    ZoList pieces(0, 1);
+    ASSERT_TRUE(bag->Split(&pieces, 1000));
+    int perPiece = 1 + (1000 - 50) / 8;
+    EXPECT_EQ(pieces.Size(), (n + perPiece - 1) / perPiece);
+    ZoBag whole(0, 0);
+    whole.Concat(&pieces);
+    EXPECT_TRUE(Plain(whole) == Plain(*bag));
+    DeletePieces(pieces);
+    delete bag;
+
+    bag = Unflattened(n, 1);
+    ASSERT_TRUE(bag->Split(&pieces, 1L << 40));
+    ASSERT_EQ(pieces.Size(), 1);
+    EXPECT_TRUE(Plain(*static_cast<ZoBag*>(pieces.GetItem(0))) == Plain(*bag));
+    DeletePieces(pieces);
+    ASSERT_TRUE(bag->Split(&pieces, 24 + 2 * 26 - 1));  // items take 26 bytes or more
+    EXPECT_EQ(pieces.Size(), n);
+    ZoBag again(0, 0);
+    again.Concat(&pieces);
+    EXPECT_TRUE(Plain(again) == Plain(*bag));
+    DeletePieces(pieces);
+    delete bag;
+}
+
+TEST(BagConcat, AppendsAfterOwnElements) {
+    ZoBag a(0, 0), b(0, 0);
+    a.Setint32("n", 2, 0);
+    a.Setstring("s", "x", 0);
+    b.Setint32("n", 3, 0);
+    ZoList pieces(0, 1);
+    pieces.AddItem(&a);
+    pieces.AddItem(&b);
+    ZoBag bag(0x77, 0);
+    bag.Setint32("n", 1, 0);
+    EXPECT_TRUE(bag.Concat(&pieces));
+    EXPECT_EQ(bag.what, 0x77u);
+    EXPECT_EQ(Names(bag), (std::vector<std::string>{"n", "s"}));
+    int v = 0;
+    for (int k = 1; k <= 3; k++) {
+        EXPECT_TRUE(bag.Getint32("n", &v, k));
+        EXPECT_EQ(v, k);
+    }
+    EXPECT_EQ(a.CountItem("n"), 1);  // pieces unchanged
+
+    ZoList self(0, 1);
+    self.AddItem(&bag);
+    EXPECT_TRUE(bag.Concat(&self));  // onto itself: doubles
+    EXPECT_EQ(bag.CountItem("n"), 6);
+    EXPECT_TRUE(bag.Concat(nullptr));
+}
+
+// ---- printing ----
+
+std::string Printed(ZoBag& bag) {
+    testing::internal::CaptureStdout();
+    bag.PrintToStream();
+    fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+TEST(BagPrint, NewBag) {
+    ZoBag bag(7, 0);
+    EXPECT_EQ(Printed(bag), "what\t= 0x7\nwho\t= 0x0\nwhen\t= 0\nFlat\t= 24 bytes\n");
+}
+
+TEST(BagPrint, EveryType) {
+    ZoBag bag(0xBEEF, 0);
+    bag.who = 0xAB;
+    bag.when = static_cast<uint32_t>(-3);
+    bag.Setstring("s", "hi", 0);
+    bag.Setstring("s", "there", 0);
+    bag.Setbool("b", true, 0);
+    bag.Setint8("i8", -8, 0);
+    bag.Setint16("i16", -300, 0);
+    bag.Setint32("i32", 123456, 0);
+    bag.Setint64("i64", (1LL << 32) + 5, 0);
+    bag.Setfloat32("f", 1.5f, 0);
+    bag.Setfloat64("d", -0.25, 0);
+    bag.Setdata("buf", T_BUFFER, "abc", 3, 0);
+    ZoBag inner(0x42, 0);
+    bag.Setbag("sub", &inner, 0);
+    bag.Setpointer("p", reinterpret_cast<void*>(0x1234ABCDEFULL), 0);
+    long flat = static_cast<long>(bag.FlatSize(false));
+    std::string expect =
+        "what\t= 0xbeef\nwho\t= 0xab\nwhen\t= -3\nFlat\t= " + std::to_string(flat) +
+        " bytes\n"
+        "Item 's' had 2 element(s)\n"
+        "\t1\tstring\t\"hi\"\t3\n"
+        "\t2\tstring\t\"there\"\t6\n"
+        "Item 'b' had 1 element(s)\n\t1\tbool\t1\t1\n"
+        "Item 'i8' had 1 element(s)\n\t1\tint8\t-8\t1\n"
+        "Item 'i16' had 1 element(s)\n\t1\tint16\t-300\t2\n"
+        "Item 'i32' had 1 element(s)\n\t1\tint32\t123456\t4\n"
+        "Item 'i64' had 1 element(s)\n\t1\tint64\t4294967301\t8\n"
+        "Item 'f' had 1 element(s)\n\t1\tfloat32\t1.500000\t4\n"
+        "Item 'd' had 1 element(s)\n\t1\tfloat64\t-0.250000\t8\n"
+        "Item 'buf' had 1 element(s)\n\t1\tbuffer of 3 bytes\n"
+        "Item 'sub' had 1 element(s)\n\t1\tbag 0x42\t24\n"
+        "Item 'p' had 1 element(s)\n\t1\tpointer\t0x1234abcdef\n";
+    EXPECT_EQ(Printed(bag), expect);
+}
+
+TEST(BagPrint, OddElementsAreNotReadPast) {
+    ZoBag bag(0, 0);
+    bag.Setdata("s", T_STRING, "ab", 2, 0);   // no NUL
+    bag.Setdata("n", T_INT32, "\x05", 1, 0);  // shorter than its type
+    bag.Setdata("z", T_BAG, "BaG\x01zipped", 10, 0);
+    std::string expect =
+        "what\t= 0x0\nwho\t= 0x0\nwhen\t= 0\nFlat\t= 100 bytes\n"
+        "Item 's' had 1 element(s)\n\t1\tstring\t\"ab\"\t2\n"
+        "Item 'n' had 1 element(s)\n\t1\tint32\t5\t1\n"
+        "Item 'z' had 1 element(s)\n\t1\tbag ?\t10\n";
+    EXPECT_EQ(Printed(bag), expect);
+
+    // An unknown type prints its item line only.
+    ZoBag odd(0, 0);
+    odd.Setdata("q", static_cast<T_Data>(42), "x", 1, 0);
+    EXPECT_EQ(Printed(odd),
+              "what\t= 0x0\nwho\t= 0x0\nwhen\t= 0\nFlat\t= 46 bytes\nItem 'q' had 1 element(s)\n");
+}
+
+TEST(BagPrint, DumpData) {
+    testing::internal::CaptureStdout();
+    DumpData("AB", 2);
+    DumpData("\xC8", 1);
+    DumpData("ignored", 0);
+    DumpData("ignored", -4);
+    fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "65 66 \n200 \n\n\n");
 }
 
 }  // namespace

@@ -152,6 +152,25 @@ class ZOLIB_API ZoBag {
     // *bag = null.
     bool Getbag(const char* name, ZoBag** bag, int index);
 
+    // ---- Pieces ----
+    // Cuts this bag (unchanged) into new bags appended to `pieces`, each of
+    // plain flat size <= limit, filled greedily in item and element order.
+    // Pieces have what = who = when = 0 and belong to the caller. False when
+    // an element cannot fit an empty piece, or a T_BUFFER/T_BAG element the
+    // room left in the current one; then every bag in `pieces` (also those
+    // there before the call) is deleted and the list emptied. The list must
+    // hold only bags.
+    bool Split(ZoList* pieces, long limit);
+    // Appends every item of every bag in `pieces`, in list order, to the item
+    // of the same hash here (created when absent; types are not compared).
+    // The pieces stay the caller's and unchanged; header words are not
+    // touched. Always true.
+    bool Concat(ZoList* pieces);
+
+    // Prints the header words, the flat size and every element to standard
+    // output. Nested bags show their `what` only.
+    void PrintToStream();
+
     uint32_t what;
     uint32_t who;
     uint32_t when;
@@ -220,3 +239,6 @@ ZOLIB_API bool SaveToFile(const char* path, ZoBag* bag);
 // already be taken from it). Reads no more than the file holds, whatever its
 // length word claims.
 ZOLIB_API ZoBag* LoadFromFile(const char* path);
+
+// Prints each byte's unsigned value and a space, then a newline.
+ZOLIB_API void DumpData(const char* data, int length);
