@@ -2,7 +2,8 @@
 # Builds ZoLib and runs every test:
 #   1. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer,
 #   2. the threaded tests under ThreadSanitizer,
-#   3. an install of the release build consumed through CMake and pkg-config.
+#   3. an install of the release build consumed through CMake and pkg-config,
+#   4. a short run of each libFuzzer target from its committed seeds.
 # Exits non-zero on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,3 +24,21 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --preset tsan
 
 echo "== Install and consume =="
 tests/install/check-install.sh
+
+echo "== Fuzz smoke =="
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+fuzz_work="$(mktemp -d)"
+trap 'rm -rf "$fuzz_work"' EXIT
+for target in fuzz_unflatten fuzz_peek fuzz_unzip fuzz_loadfile; do
+    # New inputs go to a scratch corpus; the committed seeds are only read.
+    mkdir -p "$fuzz_work/$target"
+    if ! build/fuzz/fuzz/$target -max_total_time="${ZOLIB_FUZZ_SECONDS:-15}" -timeout=10 \
+        -rss_limit_mb=2048 -artifact_prefix="build/fuzz/$target-" \
+        "$fuzz_work/$target" "fuzz/corpus/$target" >"$fuzz_work/$target.log" 2>&1; then
+        tail -n 60 "$fuzz_work/$target.log"
+        echo "fuzz: $target FAILED (reproducer kept as build/fuzz/$target-*)"
+        exit 1
+    fi
+    echo "fuzz: $target ok, $(grep -o 'Done [0-9]* runs' "$fuzz_work/$target.log")"
+done

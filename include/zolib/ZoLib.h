@@ -16,7 +16,10 @@ ZOLIB_API extern const char* const ZoLib_Build_Date;  // e.g. "Sun Dec  6 01:24:
 #include <zolib/containers/Stack.h>
 
 // Message bag
+#include <zolib/bag/Attributes.h>
 #include <zolib/bag/Bag.h>
+#include <zolib/bag/Swap.h>
+#include <zolib/bag/Zip.h>
 
 // Threads and synchronisation
 #include <zolib/threads/Crosswalk.h>

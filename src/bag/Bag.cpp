@@ -1,11 +1,16 @@
 #include <zolib/bag/Bag.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_map>
 
 #include "bag/internal/Records.h"
 
 using zolib_internal::FreeItem;
+using zolib_internal::kElemHeader;
+using zolib_internal::kFlatHeader;
+using zolib_internal::kItemHeader;
 using zolib_internal::NewElem;
 using zolib_internal::NewItem;
 
@@ -111,21 +116,24 @@ void FreeIndex(T_Elem* elem) {
 
 namespace {
 
-// Copies of all elements (index 0) or of element `index`, as a chain.
-T_Elem* CopyElems(T_Item* src, int index, int* copied) {
+// Copies of all elements (index 0) or of element `index`, as a chain whose
+// last element goes to *last when `last` is not null.
+T_Elem* CopyElems(T_Item* src, int index, int* copied, T_Elem** last = nullptr) {
     T_Elem* head = nullptr;
-    T_Elem** tail = &head;
+    T_Elem* tail = nullptr;
     *copied = 0;
     if (index == 0) {
         for (T_Elem* e = src->first; e != nullptr; e = e->next) {
-            *tail = NewElem(e->data, e->size);
-            tail = &(*tail)->next;
+            T_Elem* copy = NewElem(e->data, e->size);
+            (tail == nullptr ? head : tail->next) = copy;
+            tail = copy;
             ++*copied;
         }
     } else if (T_Elem* e = SeekIndex(src, index)) {
-        head = NewElem(e->data, e->size);
+        head = tail = NewElem(e->data, e->size);
         *copied = 1;
     }
+    if (last != nullptr) *last = tail;
     return head;
 }
 
@@ -387,4 +395,267 @@ bool ZoBag::RenameItem(const char* oldName, const char* newName) {
     item->name = copy;
     item->hash = static_cast<int32_t>(Hash(newName));
     return true;
+}
+
+// ---- pieces ----
+
+namespace {
+
+// Appends to a bag's item list, doubling its room when full: the list's own
+// growth is one slot at a time, which would make long runs of appends
+// quadratic.
+bool Append(ZoList* list, void* item) {
+    if (list->Size() >= list->Length()) list->IncTo(2 * list->Length() + 1);
+    return list->AddItem(item) != 0;
+}
+
+// The item a name finds (the first of its hash) and, once known, its last
+// element, so that appending to it never walks the chain.
+struct Slot {
+    T_Item* item;
+    T_Elem* last;
+};
+
+// The first item of each hash in `list`, as a lookup by name finds it.
+std::unordered_map<int32_t, Slot> FirstByHash(ZoList* list) {
+    std::unordered_map<int32_t, Slot> slots;
+    T_Item* item;
+    for (long i = 0; (item = static_cast<T_Item*>(list->GetItem(i))) != nullptr; i++)
+        slots.emplace(item->hash, Slot{item, nullptr});
+    return slots;
+}
+
+T_Elem* LastElem(Slot& slot) {
+    if (slot.last == nullptr)
+        for (slot.last = slot.item->first; slot.last != nullptr && slot.last->next != nullptr;)
+            slot.last = slot.last->next;
+    return slot.last;
+}
+
+void DeleteBags(ZoList* list) {
+    for (long i = 0; i < list->Size(); i++)
+        delete static_cast<ZoBag*>(list->GetItem(i));
+    list->Clean();
+}
+
+}  // namespace
+
+// Each element goes into the current piece as piece->CopyItem(this, name, s)
+// would put it, and comes back out as piece->RemoveItem(name, p) would take it
+// when the piece overflows; both find items by the hash of the name. The
+// piece's flat size is kept up to date with every such step, and hash tables
+// stand in for the linear lookups, so a split costs one pass over the bag.
+bool ZoBag::Split(ZoList* pieces, long limit) {
+    if (pieces == nullptr) return false;
+    std::unordered_map<int32_t, Slot> sources = FirstByHash(itemList);
+    std::unordered_map<int32_t, Slot> placed;  // the current piece's items
+    ZoBag* piece = new ZoBag(0, 0);
+    unsigned long size = kFlatHeader;  // the piece's plain flat size
+    bool fresh = true;
+    bool ok = true;
+    long items = itemList->Size();
+    for (long i = 0; ok && i < items; i++) {
+        T_Item* item = static_cast<T_Item*>(itemList->GetItem(i));
+        int32_t hash = static_cast<int32_t>(Hash(item->name));
+        auto found = sources.find(hash);
+        T_Item* source = found == sources.end() ? nullptr : found->second.item;
+        T_Elem* elem = source == nullptr ? nullptr : source->first;  // source element s
+        for (int s = 1, p = 1; s <= item->count; s++, p++) {
+            // A buffer or a nested bag must fit the room left, even where a
+            // new piece would take it. Its size is read as Getdata would.
+            if ((item->type == T_BUFFER || item->type == T_BAG) && elem != nullptr &&
+                source->type == item->type &&
+                size + kElemHeader + elem->size > static_cast<unsigned long>(limit)) {
+                ok = false;
+                break;
+            }
+            if (elem != nullptr) {
+                T_Elem* copy = NewElem(elem->data, elem->size);
+                auto into = placed.find(hash);
+                if (into != placed.end()) {
+                    LastElem(into->second)->next = copy;
+                    into->second.last = copy;
+                    into->second.item->count++;
+                    size += kElemHeader + elem->size;
+                } else {
+                    T_Item* created =
+                        NewItem(source->hash, source->name, strlen(source->name), source->type);
+                    AddIndex(created, copy);
+                    if (Append(piece->itemList, created)) {
+                        placed.emplace(hash, Slot{created, copy});
+                        size += kItemHeader + strlen(source->name) + kElemHeader + elem->size;
+                    } else {
+                        FreeItem(created);
+                    }
+                }
+            }
+            if (static_cast<long>(size) > limit) {
+                if (fresh) {  // the element alone is too large
+                    ok = false;
+                    break;
+                }
+                auto back = placed.find(hash);
+                if (back != placed.end() && p <= back->second.item->count) {
+                    T_Item* taken = back->second.item;
+                    if (taken->count == 1) {
+                        piece->itemList->DelItem(static_cast<void*>(taken));
+                        size -= FlatSizeItem(taken);
+                        FreeItem(taken);
+                        placed.erase(back);
+                    } else {
+                        T_Elem* before = nullptr;
+                        T_Elem* gone = taken->first;
+                        for (int k = 1; k < p; k++) {
+                            before = gone;
+                            gone = gone->next;
+                        }
+                        if (gone == back->second.last) back->second.last = before;
+                        size -= kElemHeader + gone->size;
+                        RemoveIndex(taken, p);
+                    }
+                }
+                if (!Append(pieces, piece)) {
+                    ok = false;
+                    break;
+                }
+                piece = new ZoBag(0, 0);
+                placed = {};  // clear() would cost the old bucket count every piece
+                size = kFlatHeader;
+                fresh = true;
+                p = 0;
+                s--;  // the same element again, in the new piece
+                continue;
+            }
+            fresh = false;
+            if (elem != nullptr) elem = elem->next;
+        }
+    }
+    if (ok && Append(pieces, piece)) return true;
+    delete piece;
+    DeleteBags(pieces);
+    return false;
+}
+
+// As this->CopyItem(bag, name, 0) for every item of every piece, with hash
+// tables for the lookups and the last element of each item remembered, so
+// that merging many pieces stays linear.
+bool ZoBag::Concat(ZoList* pieces) {
+    if (pieces == nullptr) return true;
+    std::unordered_map<int32_t, Slot> mine = FirstByHash(itemList);
+    ZoBag* bag;
+    for (long b = 0; (bag = static_cast<ZoBag*>(pieces->GetItem(b))) != nullptr; b++) {
+        std::unordered_map<int32_t, Slot> theirs = FirstByHash(bag->itemList);
+        long items = bag->itemList->Size();
+        for (long j = 0; j < items; j++) {
+            T_Item* item = static_cast<T_Item*>(bag->itemList->GetItem(j));
+            int32_t hash = static_cast<int32_t>(Hash(item->name));
+            auto from = theirs.find(hash);
+            if (from == theirs.end()) continue;
+            T_Item* source = from->second.item;
+            int copied;
+            T_Elem* last;
+            T_Elem* chain = CopyElems(source, 0, &copied, &last);
+            if (copied == 0) continue;
+            auto here = mine.find(hash);
+            if (here != mine.end()) {
+                LastElem(here->second)->next = chain;
+                here->second.last = last;
+                here->second.item->count += copied;
+                continue;
+            }
+            T_Item* added = NewItem(source->hash, source->name, strlen(source->name), source->type);
+            added->first = chain;
+            added->count = copied;
+            if (Append(itemList, added))
+                mine.emplace(hash, Slot{added, last});
+            else
+                FreeItem(added);
+        }
+    }
+    return true;
+}
+
+// ---- printing ----
+
+namespace {
+
+// A fixed-width value; an element shorter than its type (only Setdata or
+// foreign flat bytes make one) reads as zero-padded rather than past its end.
+template <typename T>
+T Value(const T_Elem* elem) {
+    T value{};
+    memcpy(&value, elem->data, elem->size < sizeof value ? elem->size : sizeof value);
+    return value;
+}
+
+// One element line; false (nothing printed) for an unknown type.
+bool PrintElem(T_Data type, int k, const T_Elem* elem) {
+    long size = static_cast<long>(elem->size);
+    const char* data = static_cast<const char*>(elem->data);
+    switch (type) {
+        case T_STRING: {
+            // A string from foreign bytes may lack its NUL: print up to the block's end.
+            size_t length = strnlen(data, elem->size);
+            printf("\t%d\tstring\t\"%.*s\"\t%ld\n", k, static_cast<int>(length), data, size);
+            return true;
+        }
+        case T_BOOL:
+            printf("\t%d\tbool\t%d\t%ld\n", k, Value<unsigned char>(elem), size);
+            return true;
+        case T_INT8:
+            printf("\t%d\tint8\t%d\t%ld\n", k, Value<signed char>(elem), size);
+            return true;
+        case T_INT16:
+            printf("\t%d\tint16\t%d\t%ld\n", k, Value<int16_t>(elem), size);
+            return true;
+        case T_INT32:
+            printf("\t%d\tint32\t%d\t%ld\n", k, Value<int32_t>(elem), size);
+            return true;
+        case T_INT64:
+            printf("\t%d\tint64\t%lld\t%ld\n", k, Value<long long>(elem), size);
+            return true;
+        case T_FLOAT32:
+            printf("\t%d\tfloat32\t%f\t%ld\n", k, static_cast<double>(Value<float>(elem)), size);
+            return true;
+        case T_FLOAT64:
+            printf("\t%d\tfloat64\t%lf\t%ld\n", k, Value<double>(elem), size);
+            return true;
+        case T_BUFFER:
+            printf("\t%d\tbuffer of %ld bytes\n", k, size);
+            return true;
+        case T_BAG: {
+            unsigned long what;
+            if (PeekInFlatBag(data, size, &what, nullptr, nullptr, nullptr))
+                printf("\t%d\tbag 0x%x\t%ld\n", k, static_cast<unsigned>(what), size);
+            else
+                printf("\t%d\tbag ?\t%ld\n", k, size);
+            return true;
+        }
+        case T_POINTER:
+            printf("\t%d\tpointer\t0x%lx\n", k, static_cast<unsigned long>(Value<uintptr_t>(elem)));
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void ZoBag::PrintToStream() {
+    printf("what\t= 0x%x\n", what);
+    printf("who\t= 0x%x\n", who);
+    printf("when\t= %ld\n", static_cast<long>(static_cast<int32_t>(when)));
+    printf("Flat\t= %ld bytes\n", static_cast<long>(FlatSize(false)));
+    T_Item* item;
+    for (long i = 0; (item = static_cast<T_Item*>(itemList->GetItem(i))) != nullptr; i++) {
+        printf("Item '%s' had %d element(s)\n", item->name, item->count);
+        int k = 1;
+        for (const T_Elem* elem = item->first; elem != nullptr; elem = elem->next)
+            if (PrintElem(item->type, k, elem)) k++;
+    }
+}
+
+void DumpData(const char* data, int length) {
+    for (int i = 0; data != nullptr && i < length; i++)
+        printf("%d ", static_cast<unsigned char>(data[i]));
+    printf("\n");
 }

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -304,6 +306,308 @@ TEST(BagRecords, FreeFunctions) {
     FreeIndex(seed.first);
     free(item->name);
     free(item);
+}
+
+// ---- split and concat ----
+
+std::string Plain(ZoBag& bag) {
+    std::string out(bag.FlatSize(false), '\0');
+    bag.Flatten(&out[0], nullptr, false);
+    return out;
+}
+
+// The plain bytes of every piece; the pieces are deleted.
+std::vector<std::string> TakePieces(ZoList& pieces) {
+    std::vector<std::string> out;
+    for (long i = 0; i < pieces.Size(); i++) {
+        ZoBag* piece = static_cast<ZoBag*>(pieces.GetItem(i));
+        out.push_back(Plain(*piece));
+        delete piece;
+    }
+    pieces.Clean();
+    return out;
+}
+
+// The split done the slow, obvious way: each element placed with CopyItem
+// and the piece measured from scratch after each one.
+bool ReferenceSplit(ZoBag& bag, std::vector<std::string>* pieces, long limit) {
+    ZoBag piece(0, 0);
+    bool fresh = true;
+    for (int i = 0, n = bag.CountItems(); i < n; i++) {
+        char* raw;
+        T_Data type;
+        int count;
+        bag.GetInfo(i, &raw, &type, &count);
+        std::string name = raw;
+        for (int s = 1, p = 1; s <= count; s++, p++) {
+            void* data;
+            int size;
+            if ((type == T_BUFFER || type == T_BAG) &&
+                bag.Getdata(name.c_str(), type, &data, &size, s) &&
+                piece.FlatSize(false) + 4 + size > static_cast<unsigned long>(limit))
+                return false;
+            piece.CopyItem(&bag, name.c_str(), s);
+            if (static_cast<long>(piece.FlatSize(false)) <= limit) {
+                fresh = false;
+            } else if (fresh) {
+                return false;
+            } else {
+                piece.RemoveItem(name.c_str(), p);
+                pieces->push_back(Plain(piece));
+                while (piece.GetInfo(0, &raw, nullptr, nullptr))
+                    piece.RemoveItem(raw, 0);
+                fresh = true;
+                p = 0;
+                s--;
+            }
+        }
+    }
+    pieces->push_back(Plain(piece));
+    return true;
+}
+
+TEST(BagSplit, EmptyBagGivesOneEmptyPiece) {
+    ZoBag bag(9, 0);
+    ZoBag empty(0, 0);
+    for (long limit : {-1L, 0L, 1000L}) {
+        ZoList pieces(0, 1);
+        EXPECT_TRUE(bag.Split(&pieces, limit));
+        EXPECT_EQ(TakePieces(pieces), std::vector<std::string>{Plain(empty)});
+    }
+}
+
+TEST(BagSplit, PieceCountsAtTheLimits) {
+    ZoBag bag(0x1234, 0);
+    bag.who = 5;
+    for (int v : {10, 20, 30})
+        bag.Setint32("n", v, 0);
+    // One element of "n" makes a 49-byte bag; each further one adds 8.
+    struct {
+        long limit;
+        std::vector<int> counts;
+    } cases[] = {{49, {1, 1, 1}}, {56, {1, 1, 1}}, {57, {2, 1}}, {64, {2, 1}}, {65, {3}}};
+    for (auto& c : cases) {
+        ZoList pieces(0, 1);
+        ASSERT_TRUE(bag.Split(&pieces, c.limit)) << c.limit;
+        ASSERT_EQ(pieces.Size(), static_cast<long>(c.counts.size())) << c.limit;
+        for (long i = 0; i < pieces.Size(); i++) {
+            ZoBag* piece = static_cast<ZoBag*>(pieces.GetItem(i));
+            EXPECT_EQ(piece->CountItem("n"), c.counts[i]);
+            EXPECT_EQ(piece->what | piece->who | piece->when, 0u);
+        }
+        ZoBag whole(0, 0);
+        EXPECT_TRUE(whole.Concat(&pieces));
+        int v = 0;
+        for (int k = 1; k <= 3; k++)
+            EXPECT_TRUE(whole.Getint32("n", &v, k) && v == 10 * k);
+        TakePieces(pieces);
+    }
+}
+
+TEST(BagSplit, FailuresEmptyTheList) {
+    ZoBag bag(0, 0);
+    bag.Setint32("n", 1, 0);                            // a piece of 49 bytes
+    bag.Setdata("buf", T_BUFFER, "0123456789", 10, 0);  // 57 bytes alone
+    ZoList pieces(0, 1);
+    pieces.AddItem(new ZoBag(1, 0));       // there before the call: deleted too
+    EXPECT_FALSE(bag.Split(&pieces, 48));  // one element never fits
+    EXPECT_EQ(pieces.Size(), 0);
+    // 49 + 4 + 10 > 62: the buffer must fit the room left, not a new piece.
+    EXPECT_FALSE(bag.Split(&pieces, 62));
+    EXPECT_EQ(pieces.Size(), 0);
+    EXPECT_TRUE(bag.Split(&pieces, 63));
+    EXPECT_EQ(TakePieces(pieces).size(), 2u);
+    EXPECT_FALSE(bag.Split(nullptr, 1000));
+}
+
+TEST(BagSplit, SamePiecesAsTheObviousWay) {
+    ZoBag mixed(1, 0);
+    mixed.Setint32("n", 1, 0);
+    mixed.Setint32("n", 2, 0);
+    mixed.Setstring("name", "short", 0);
+    mixed.Setstring("name", "a rather longer string value", 0);
+    mixed.Setdata("buf", T_BUFFER, "0123456789", 10, 0);
+    mixed.Setdata("buf", T_BUFFER, "", 0, 0);
+    ZoBag inner(7, 0);
+    mixed.Setbag("sub", &inner, 0);
+    for (int k = 0; k < 12; k++)
+        mixed.Setint8("many", static_cast<char>(k), 0);
+
+    // What only foreign bytes make: two items of one hash (of two types) and
+    // an item whose stored hash is not its name's.
+    ZoBag twins(2, 0);
+    twins.Setint32("x", 1, 0);
+    ZoBag other(0, 0);
+    other.Setstring("x", "second x", 0);
+    other.Setstring("x", "again", 0);
+    other.Setint16("odd", 4, 0);
+    std::string flat = Plain(other);
+    int32_t hash = static_cast<int32_t>(ZoBag::Hash("elsewhere"));
+    memcpy(&flat[flat.rfind("odd") - 8], &hash, 4);
+    ASSERT_TRUE(twins.Unflatten(flat.data(), flat.size()));
+    twins.Setint32("x", 3, 0);
+
+    for (ZoBag* bag : {&mixed, &twins}) {
+        for (long limit = 20, whole = bag->FlatSize(false); limit <= whole + 8; limit++) {
+            std::vector<std::string> expect;
+            bool ok = ReferenceSplit(*bag, &expect, limit);
+            ZoList pieces(0, 1);
+            ASSERT_EQ(bag->Split(&pieces, limit), ok) << limit;
+            if (ok) {
+                EXPECT_EQ(TakePieces(pieces), expect) << limit;
+            }
+        }
+    }
+}
+
+// Built from flat bytes: appending one element at a time walks the chain
+// and adding items one by one scans the list, both quadratic at this size.
+ZoBag* Unflattened(int items, int elements) {
+    std::string flat(24, '\0');
+    auto put = [&flat](uint32_t v) { flat.append(reinterpret_cast<char*>(&v), 4); };
+    std::unordered_set<long> hashes;  // names of one hash would merge on Concat
+    for (int i = 0, serial = 0; i < items; i++) {
+        std::string name;
+        do
+            name = "i" + std::to_string(serial++);
+        while (!hashes.insert(ZoBag::Hash(name.c_str())).second);
+        put(static_cast<uint32_t>(ZoBag::Hash(name.c_str())));
+        put(static_cast<uint32_t>(name.size()));
+        flat += name;
+        put(T_INT32);
+        put(elements);
+        for (int k = 0; k < elements; k++) {
+            put(4);
+            put(k);
+        }
+    }
+    uint32_t header[] = {0, 0, 0, static_cast<uint32_t>(flat.size()), static_cast<uint32_t>(items)};
+    memcpy(&flat[0], "BaG", 4);
+    memcpy(&flat[4], header, sizeof header);
+    ZoBag* bag = new ZoBag(0, 0);
+    EXPECT_TRUE(bag->Unflatten(flat.data(), flat.size()));
+    return bag;
+}
+
+TEST(BagSplit, ManySmallElements) {
+    const int n = 100000;
+    struct {
+        ZoBag* bag;
+        long limit;
+        long pieces;
+    } cases[] = {
+        {Unflattened(1, n), 1000, (n + 118) / 119},  // 50 bytes, then 8 for each of 118 more
+        {Unflattened(n, 1), 1L << 40, 1},
+        {Unflattened(n, 1), 24 + 2 * 26 - 1, n},  // items take 26 bytes or more
+    };
+    for (auto& c : cases) {
+        ZoList pieces(0, 1);
+        ASSERT_TRUE(c.bag->Split(&pieces, c.limit));
+        EXPECT_EQ(pieces.Size(), c.pieces);
+        ZoBag whole(0, 0);
+        whole.Concat(&pieces);
+        EXPECT_TRUE(Plain(whole) == Plain(*c.bag));
+        TakePieces(pieces);
+        delete c.bag;
+    }
+}
+
+TEST(BagConcat, AppendsAfterOwnElements) {
+    ZoBag a(0, 0), b(0, 0);
+    a.Setint32("n", 2, 0);
+    a.Setstring("s", "x", 0);
+    b.Setint32("n", 3, 0);
+    ZoList pieces(0, 1);
+    pieces.AddItem(&a);
+    pieces.AddItem(&b);
+    ZoBag bag(0x77, 0);
+    bag.Setint32("n", 1, 0);
+    EXPECT_TRUE(bag.Concat(&pieces));
+    EXPECT_EQ(bag.what, 0x77u);
+    EXPECT_EQ(Names(bag), (std::vector<std::string>{"n", "s"}));
+    int v = 0;
+    for (int k = 1; k <= 3; k++)
+        EXPECT_TRUE(bag.Getint32("n", &v, k) && v == k);
+    EXPECT_EQ(a.CountItem("n"), 1);  // pieces unchanged
+    ZoList self(0, 1);
+    self.AddItem(&bag);
+    EXPECT_TRUE(bag.Concat(&self));  // onto itself: doubles
+    EXPECT_EQ(bag.CountItem("n"), 6);
+}
+
+// ---- printing ----
+
+template <typename F>
+std::string Stdout(F print) {
+    testing::internal::CaptureStdout();
+    print();
+    fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+const char kEmptyHeader[] = "what\t= 0x0\nwho\t= 0x0\nwhen\t= 0\n";
+
+TEST(BagPrint, EveryType) {
+    ZoBag fresh(7, 0);
+    EXPECT_EQ(Stdout([&] { fresh.PrintToStream(); }),
+              "what\t= 0x7\nwho\t= 0x0\nwhen\t= 0\nFlat\t= 24 bytes\n");
+
+    ZoBag bag(0xBEEF, 0);
+    bag.who = 0xAB;
+    bag.when = static_cast<uint32_t>(-3);
+    bag.Setstring("s", "hi", 0);
+    bag.Setstring("s", "there", 0);
+    bag.Setbool("b", true, 0);
+    bag.Setint8("i8", -8, 0);
+    bag.Setint16("i16", -300, 0);
+    bag.Setint32("i32", 123456, 0);
+    bag.Setint64("i64", (1LL << 32) + 5, 0);
+    bag.Setfloat32("f", 1.5f, 0);
+    bag.Setfloat64("d", -0.25, 0);
+    bag.Setdata("buf", T_BUFFER, "abc", 3, 0);
+    ZoBag inner(0x42, 0);
+    bag.Setbag("sub", &inner, 0);
+    bag.Setpointer("p", reinterpret_cast<void*>(0x1234ABCDEFULL), 0);
+    EXPECT_EQ(
+        Stdout([&] { bag.PrintToStream(); }),
+        "what\t= 0xbeef\nwho\t= 0xab\nwhen\t= -3\nFlat\t= " + std::to_string(bag.FlatSize(false)) +
+            " bytes\n"
+            "Item 's' had 2 element(s)\n\t1\tstring\t\"hi\"\t3\n\t2\tstring\t\"there\"\t6\n"
+            "Item 'b' had 1 element(s)\n\t1\tbool\t1\t1\n"
+            "Item 'i8' had 1 element(s)\n\t1\tint8\t-8\t1\n"
+            "Item 'i16' had 1 element(s)\n\t1\tint16\t-300\t2\n"
+            "Item 'i32' had 1 element(s)\n\t1\tint32\t123456\t4\n"
+            "Item 'i64' had 1 element(s)\n\t1\tint64\t4294967301\t8\n"
+            "Item 'f' had 1 element(s)\n\t1\tfloat32\t1.500000\t4\n"
+            "Item 'd' had 1 element(s)\n\t1\tfloat64\t-0.250000\t8\n"
+            "Item 'buf' had 1 element(s)\n\t1\tbuffer of 3 bytes\n"
+            "Item 'sub' had 1 element(s)\n\t1\tbag 0x42\t24\n"
+            "Item 'p' had 1 element(s)\n\t1\tpointer\t0x1234abcdef\n");
+}
+
+TEST(BagPrint, OddElementsAreNotReadPast) {
+    ZoBag bag(0, 0);
+    bag.Setdata("s", T_STRING, "ab", 2, 0);   // no NUL
+    bag.Setdata("n", T_INT32, "\x05", 1, 0);  // shorter than its type
+    bag.Setdata("z", T_BAG, "BaG\x01zipped", 10, 0);
+    bag.Setdata("q", static_cast<T_Data>(42), "x", 1, 0);  // unknown: item line only
+    EXPECT_EQ(Stdout([&] { bag.PrintToStream(); }),
+              std::string(kEmptyHeader) +
+                  "Flat\t= 122 bytes\n"
+                  "Item 's' had 1 element(s)\n\t1\tstring\t\"ab\"\t2\n"
+                  "Item 'n' had 1 element(s)\n\t1\tint32\t5\t1\n"
+                  "Item 'z' had 1 element(s)\n\t1\tbag ?\t10\n"
+                  "Item 'q' had 1 element(s)\n");
+}
+
+TEST(BagPrint, DumpData) {
+    EXPECT_EQ(Stdout([] {
+                  DumpData("AB", 2);
+                  DumpData("\xC8", 1);
+                  DumpData("ignored", 0);
+                  DumpData("ignored", -4);
+              }),
+              "65 66 \n200 \n\n\n");
 }
 
 }  // namespace

@@ -12,6 +12,13 @@
 // valid until its element is replaced by one of another size, removed, or the
 // bag is destroyed. T_POINTER elements store the pointer value only: the
 // object pointed to is neither copied, owned nor freed.
+// Byte form: a bag flattens to one contiguous "flat bag", plain or
+// compressed, which is what channels send, bag files store and T_BAG elements
+// hold. Every integer field of it is 32-bit little-endian. The readers of
+// flat bytes (Unflatten, Getbag, PeekInFlatBag, LoadFromFile) take them as
+// untrusted: they never read outside the bytes given, whatever lengths and
+// counts those claim, and refuse a record that runs past the end.
+//
 // Threads: a bag has no lock; callers serialise every access, reads included.
 // Failure: operations return false (0 for counts) and change nothing: absent
 // item, wrong type, element position out of range for reads, removals and
@@ -120,12 +127,59 @@ class ZOLIB_API ZoBag {
     // False unless `oldName` exists and no item answers to `newName`.
     bool RenameItem(const char* oldName, const char* newName);
 
+    // ---- Flat form ----
+    // zip false: the exact plain flat length. zip true: an upper bound of the
+    // compressed length; allocate this many bytes before Flatten.
+    unsigned long FlatSize(bool zip);
+    // Writes the flat bag into `buffer`, which holds at least FlatSize(zip)
+    // bytes. Plain: `size` is ignored (may be null). Compressed: *size
+    // receives the length written. False when compression fails (the first
+    // bytes of `buffer` may be written) or the bag is too large for the
+    // format's 32-bit size field.
+    bool Flatten(char* buffer, unsigned long* size, bool zip);
+    // Appends the items of the flat bag (plain or compressed) held in
+    // `length` bytes, after the items already here; same names are not
+    // merged. The magic is not checked (see IsABag). what, who and when are
+    // taken as soon as they are read, so a failing call may have changed
+    // them; otherwise a failure (bad stream, size field != length, a record
+    // running past the end, an item with no element) adds no item at all.
+    bool Unflatten(const char* buffer, unsigned long length);
+    // Stores a snapshot of `bag` (plain flat form) as a T_BAG element;
+    // element rules as Setdata. `bag` stays the caller's.
+    bool Setbag(const char* name, ZoBag* bag, int index);
+    // Rebuilds the T_BAG element into a new bag the caller deletes. No such
+    // element: false, *bag untouched. Bytes that do not unflatten: false,
+    // *bag = null.
+    bool Getbag(const char* name, ZoBag** bag, int index);
+
+    // ---- Pieces ----
+    // Cuts this bag (unchanged) into new bags appended to `pieces`, each of
+    // plain flat size <= limit, filled greedily in item and element order.
+    // Pieces have what = who = when = 0 and belong to the caller. False when
+    // an element cannot fit an empty piece, or a T_BUFFER/T_BAG element the
+    // room left in the current one; then every bag in `pieces` (also those
+    // there before the call) is deleted and the list emptied. The list must
+    // hold only bags.
+    bool Split(ZoList* pieces, long limit);
+    // Appends every item of every bag in `pieces`, in list order, to the item
+    // of the same hash here (created when absent; types are not compared).
+    // The pieces stay the caller's and unchanged; header words are not
+    // touched. Always true.
+    bool Concat(ZoList* pieces);
+
+    // Prints the header words, the flat size and every element to standard
+    // output. Nested bags show their `what` only.
+    void PrintToStream();
+
     uint32_t what;
     uint32_t who;
     uint32_t when;
 
   private:
     T_Item* Find(const char* name);
+    // Writes what, who, when, `sizeField`, the item count and the item
+    // records at `p`: the flat bag after its 4-byte lead.
+    char* FlattenBody(char* p, uint32_t sizeField);
 
     ZoList* itemList;  // owned; the bag's T_Item records in insertion order
 };
@@ -148,3 +202,43 @@ ZOLIB_API bool SetItem(ZoList* list, T_Item* item, int index);
 // Appends to `dest` copies of all of `src`'s elements (index 0) or of element
 // `index`, adding their number to dest's count. False when absent.
 ZOLIB_API bool SetItem(T_Item* dest, T_Item* src, int index);
+
+// Flat record functions. The writers need room for FlatSize* bytes at `p` and
+// return the position after what they wrote. The readers trust their input
+// (they are for bytes already bounded; Unflatten checks every record against
+// its buffer's end instead) and return the position after the record.
+// Σ (4 + size) over `elem` and every element after it; 0 for null.
+ZOLIB_API unsigned long FlatSizeIndex(T_Elem* elem);
+// Element records of `elem` and its followers; `n` is not used.
+ZOLIB_API char* FlattenIndex(T_Elem* elem, char* p, int n);
+// One element record into a new element (next = null); `n` is not used.
+ZOLIB_API const char* UnflattenIndex(T_Elem** elem, const char* p, int n);
+// 16 + name length + the element records.
+ZOLIB_API unsigned long FlatSizeItem(T_Item* item);
+ZOLIB_API char* FlattenItem(T_Item* item, char* p);
+// One item record into a new item (own name and elements). A record whose
+// element count is below 1 gives null and *item = null: a bag never holds an
+// empty item.
+ZOLIB_API const char* UnflattenItem(T_Item** item, const char* p);
+
+// True when `length` > 3 and the bytes begin "BaG" (the flag is not looked at).
+ZOLIB_API bool IsABag(const char* buffer, long length);
+// Reads the header of a plain flat bag of exactly `length` bytes without
+// building a bag. False for fewer than 24 bytes, a wrong magic or a
+// compressed flat bag (nothing written), and when the size field differs from
+// `length` (what, who, when already written). Null out-parameters are skipped.
+ZOLIB_API bool PeekInFlatBag(const char* buffer, long length, unsigned long* what,
+                             unsigned long* who, unsigned long* when, int* count);
+
+// Bag files: a 4-byte length L, then L bytes of compressed flat bag.
+// Creates or truncates `path`. False for a null bag, a file that cannot be
+// opened, a failed compression or a failed write.
+ZOLIB_API bool SaveToFile(const char* path, ZoBag* bag);
+// A new bag the caller deletes; null only when the file cannot be opened.
+// A short, truncated or corrupt file gives an empty bag (header words may
+// already be taken from it). Reads no more than the file holds, whatever its
+// length word claims.
+ZOLIB_API ZoBag* LoadFromFile(const char* path);
+
+// Prints each byte's unsigned value and a space, then a newline.
+ZOLIB_API void DumpData(const char* data, int length);

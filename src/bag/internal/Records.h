@@ -5,6 +5,13 @@
 
 namespace zolib_internal {
 
+// Fixed parts of the flat form: the bag header (magic, flag, what, who, when,
+// size, count), an item record without its name, an element record without
+// its payload.
+constexpr unsigned long kFlatHeader = 24;
+constexpr unsigned long kItemHeader = 16;
+constexpr unsigned long kElemHeader = 4;
+
 // A new element holding a copy of `size` bytes (next = null); `data` may be
 // null only when size is 0.
 T_Elem* NewElem(const void* data, uint32_t size);

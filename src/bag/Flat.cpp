@@ -1,0 +1,342 @@
+// The flat form of a bag: record writers and readers, flattening and
+// unflattening, nested bags, header peeking and bag files.
+#include <zolib/bag/Bag.h>
+#include <zolib/bag/Zip.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "bag/internal/Records.h"
+
+// Fields and payloads are copied in host order; the format is little-endian.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "ZoLib needs a little-endian host");
+
+using zolib_internal::FreeItem;
+using zolib_internal::kElemHeader;
+using zolib_internal::kFlatHeader;
+using zolib_internal::kItemHeader;
+using zolib_internal::NewElem;
+using zolib_internal::NewItem;
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(void* p) const { free(p); }
+};
+using Block = std::unique_ptr<char, FreeDeleter>;
+
+const char kMagic[3] = {'B', 'a', 'G'};
+
+char* Put32(char* p, uint32_t value) {
+    memcpy(p, &value, 4);
+    return p + 4;
+}
+
+uint32_t Get32(const char* p) {
+    uint32_t value;
+    memcpy(&value, p, 4);
+    return value;
+}
+
+// Flat bytes still to be read. Every field is checked against what is left
+// before it is touched, so a lying length or count ends the read instead of
+// running past the end. The trusted record functions use an unbounded one.
+class Reader {
+  public:
+    Reader(const char* p, size_t left) : p(p), left(left) {}
+
+    bool Read32(uint32_t* value) {
+        if (left < 4) return false;
+        *value = Get32(p);
+        p += 4;
+        left -= 4;
+        return true;
+    }
+    // The next `n` bytes, or null when fewer are left.
+    const char* Take(size_t n) {
+        if (n > left) return nullptr;
+        const char* at = p;
+        p += n;
+        left -= n;
+        return at;
+    }
+    const char* Position() const { return p; }
+    size_t Left() const { return left; }
+
+  private:
+    const char* p;
+    size_t left;
+};
+
+bool ReadElem(Reader& in, T_Elem** elem) {
+    uint32_t size;
+    const char* data;
+    if (!in.Read32(&size) || (data = in.Take(size)) == nullptr) return false;
+    *elem = NewElem(data, size);
+    return true;
+}
+
+bool ReadItem(Reader& in, T_Item** out) {
+    uint32_t hash, nameLength, type, count;
+    const char* name;
+    if (!in.Read32(&hash) || !in.Read32(&nameLength) || (name = in.Take(nameLength)) == nullptr ||
+        !in.Read32(&type) || !in.Read32(&count))
+        return false;
+    // A bag never holds an empty item. A count the remaining bytes could not
+    // hold is refused before any element is made.
+    int32_t elements = static_cast<int32_t>(count);
+    if (elements < 1 || count > in.Left() / kElemHeader) return false;
+    T_Item* item = NewItem(static_cast<int32_t>(hash), name, nameLength,
+                           static_cast<T_Data>(static_cast<int32_t>(type)));
+    T_Elem** tail = &item->first;
+    for (int32_t i = 0; i < elements; i++) {
+        if (!ReadElem(in, tail)) {
+            FreeItem(item);
+            return false;
+        }
+        tail = &(*tail)->next;
+        item->count++;
+    }
+    *out = item;
+    return true;
+}
+
+void FreeItems(ZoList* list) {
+    for (long i = 0; i < list->Size(); i++)
+        FreeItem(static_cast<T_Item*>(list->GetItem(i)));
+}
+
+}  // namespace
+
+// ---- record functions ----
+
+unsigned long FlatSizeIndex(T_Elem* elem) {
+    unsigned long size = 0;
+    for (; elem != nullptr; elem = elem->next)
+        size += kElemHeader + elem->size;
+    return size;
+}
+
+char* FlattenIndex(T_Elem* elem, char* p, int /*n*/) {
+    for (; elem != nullptr; elem = elem->next) {
+        p = Put32(p, elem->size);
+        if (elem->size > 0) memcpy(p, elem->data, elem->size);
+        p += elem->size;
+    }
+    return p;
+}
+
+const char* UnflattenIndex(T_Elem** elem, const char* p, int /*n*/) {
+    Reader in(p, SIZE_MAX);
+    ReadElem(in, elem);
+    return in.Position();
+}
+
+unsigned long FlatSizeItem(T_Item* item) {
+    return kItemHeader + strlen(item->name) + FlatSizeIndex(item->first);
+}
+
+char* FlattenItem(T_Item* item, char* p) {
+    size_t nameLength = strlen(item->name);
+    p = Put32(p, static_cast<uint32_t>(item->hash));
+    p = Put32(p, static_cast<uint32_t>(nameLength));
+    memcpy(p, item->name, nameLength);
+    p += nameLength;
+    p = Put32(p, static_cast<uint32_t>(item->type));
+    p = Put32(p, static_cast<uint32_t>(item->count));
+    return FlattenIndex(item->first, p, 0);
+}
+
+const char* UnflattenItem(T_Item** item, const char* p) {
+    Reader in(p, SIZE_MAX);
+    if (!ReadItem(in, item)) {
+        *item = nullptr;
+        return nullptr;
+    }
+    return in.Position();
+}
+
+// ---- flattening ----
+
+unsigned long ZoBag::FlatSize(bool zip) {
+    unsigned long size = kFlatHeader;
+    T_Item* item;
+    for (long i = 0; (item = static_cast<T_Item*>(itemList->GetItem(i))) != nullptr; i++)
+        size += FlatSizeItem(item);
+    return zip ? MaxZippedSize(size - 1) + 1 : size;
+}
+
+char* ZoBag::FlattenBody(char* p, uint32_t sizeField) {
+    p = Put32(p, what);
+    p = Put32(p, who);
+    p = Put32(p, when);
+    p = Put32(p, sizeField);
+    p = Put32(p, static_cast<uint32_t>(itemList->Size()));
+    T_Item* item;
+    for (long i = 0; (item = static_cast<T_Item*>(itemList->GetItem(i))) != nullptr; i++)
+        p = FlattenItem(item, p);
+    return p;
+}
+
+bool ZoBag::Flatten(char* buffer, unsigned long* size, bool zip) {
+    if (buffer == nullptr || (zip && size == nullptr)) return false;
+    unsigned long plain = FlatSize(false);
+    if (plain > UINT32_MAX) return false;
+    memcpy(buffer, kMagic, 3);
+    if (!zip) {
+        buffer[3] = 0;
+        FlattenBody(buffer + 4, static_cast<uint32_t>(plain));
+        return true;
+    }
+    // The compressed body carries its own length in the size field, not the
+    // plain length: the 4-byte lead is not part of it.
+    uint32_t body = static_cast<uint32_t>(plain - 4);
+    Block scratch(static_cast<char*>(malloc(body)));
+    FlattenBody(scratch.get(), body);
+    buffer[3] = 1;
+    if (Zip(scratch.get(), body, size, -1, buffer + 4, false) == nullptr) return false;
+    *size += 4;
+    return true;
+}
+
+bool ZoBag::Unflatten(const char* buffer, unsigned long length) {
+    if (buffer == nullptr || length < 4) return false;
+    Block unzipped;
+    Reader in(buffer + 4, length - 4);
+    unsigned long expected = length;
+    if (buffer[3] != 0) {
+        unsigned long produced = 0;
+        unzipped.reset(Unzip(buffer + 4, length - 4, &produced, nullptr));
+        if (!unzipped) return false;
+        in = Reader(unzipped.get(), produced);
+        expected = produced;
+    }
+    uint32_t words[3], sizeField, count;
+    if (!in.Read32(&words[0]) || !in.Read32(&words[1]) || !in.Read32(&words[2])) return false;
+    what = words[0];
+    who = words[1];
+    when = words[2];
+    if (!in.Read32(&sizeField) || sizeField != expected || !in.Read32(&count)) return false;
+    int32_t items = static_cast<int32_t>(count);
+    if (items < 0 || count > in.Left() / kItemHeader) return false;
+
+    // Items are gathered aside and handed over only when all of them read
+    // well, so a damaged record adds nothing.
+    ZoList parsed(items, 1);
+    for (int32_t i = 0; i < items; i++) {
+        T_Item* item;
+        if (!ReadItem(in, &item)) {
+            FreeItems(&parsed);
+            return false;
+        }
+        parsed.AddItem(item);
+    }
+    if (!itemList->AddList(&parsed)) {
+        FreeItems(&parsed);
+        return false;
+    }
+    return true;
+}
+
+// ---- nested bags ----
+
+bool ZoBag::Setbag(const char* name, ZoBag* bag, int index) {
+    if (bag == nullptr) return false;
+    unsigned long size = bag->FlatSize(false);
+    if (size > INT32_MAX) return false;
+    Block flat(static_cast<char*>(malloc(size)));
+    bag->Flatten(flat.get(), nullptr, false);
+    return Setdata(name, T_BAG, flat.get(), static_cast<int>(size), index);
+}
+
+bool ZoBag::Getbag(const char* name, ZoBag** bag, int index) {
+    void* data;
+    int size;
+    if (bag == nullptr || !Getdata(name, T_BAG, &data, &size, index)) return false;
+    ZoBag* rebuilt = new ZoBag(0, 0);
+    if (!rebuilt->Unflatten(static_cast<const char*>(data), static_cast<unsigned long>(size))) {
+        delete rebuilt;
+        *bag = nullptr;
+        return false;
+    }
+    *bag = rebuilt;
+    return true;
+}
+
+// ---- looking at flat bytes ----
+
+bool IsABag(const char* buffer, long length) {
+    return buffer != nullptr && length > 3 && memcmp(buffer, kMagic, 3) == 0;
+}
+
+bool PeekInFlatBag(const char* buffer, long length, unsigned long* what, unsigned long* who,
+                   unsigned long* when, int* count) {
+    if (!IsABag(buffer, length) || length < static_cast<long>(kFlatHeader)) return false;
+    if (buffer[3] != 0) return false;
+    if (what != nullptr) *what = Get32(buffer + 4);
+    if (who != nullptr) *who = Get32(buffer + 8);
+    if (when != nullptr) *when = Get32(buffer + 12);
+    if (Get32(buffer + 16) != static_cast<unsigned long>(length)) return false;
+    if (count != nullptr) *count = static_cast<int32_t>(Get32(buffer + 20));
+    return true;
+}
+
+// ---- bag files ----
+
+namespace {
+
+struct FileCloser {
+    void operator()(FILE* f) const { fclose(f); }
+};
+
+// Reads up to `length` bytes, growing the block only as bytes arrive, so a
+// length word larger than the file costs no more than the file itself.
+Block ReadUpTo(FILE* file, uint32_t length, size_t* got) {
+    const size_t kStep = 64 * 1024;
+    Block bytes;
+    size_t capacity = 0;
+    *got = 0;
+    while (*got < length) {
+        if (*got == capacity) {
+            capacity = std::min<size_t>(length, std::max(kStep, capacity * 2));
+            char* grown = static_cast<char*>(realloc(bytes.get(), capacity));
+            if (grown == nullptr) break;
+            bytes.release();
+            bytes.reset(grown);
+        }
+        size_t read = fread(bytes.get() + *got, 1, capacity - *got, file);
+        *got += read;
+        if (read == 0) break;
+    }
+    return bytes;
+}
+
+}  // namespace
+
+bool SaveToFile(const char* path, ZoBag* bag) {
+    if (path == nullptr || bag == nullptr) return false;
+    unsigned long size = bag->FlatSize(true);
+    Block flat(static_cast<char*>(malloc(size)));
+    if (!bag->Flatten(flat.get(), &size, true)) return false;
+    FILE* file = fopen(path, "w+");
+    if (file == nullptr) return false;
+    uint32_t length = static_cast<uint32_t>(size);
+    bool written = fwrite(&length, 4, 1, file) == 1 && fwrite(flat.get(), 1, size, file) == size;
+    return fclose(file) == 0 && written;
+}
+
+ZoBag* LoadFromFile(const char* path) {
+    if (path == nullptr) return nullptr;
+    std::unique_ptr<FILE, FileCloser> file(fopen(path, "r"));
+    if (!file) return nullptr;
+    ZoBag* bag = new ZoBag(0, 0);
+    uint32_t length;
+    if (fread(&length, 4, 1, file.get()) != 1) return bag;
+    size_t got;
+    Block bytes = ReadUpTo(file.get(), length, &got);
+    if (got == length && bytes) bag->Unflatten(bytes.get(), length);
+    return bag;
+}
