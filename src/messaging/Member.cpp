@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -23,6 +24,18 @@ static_assert(sizeof(Registry) == 7144, "registry size is part of the shared lay
 
 // At most 23 characters, the rest of the field zeroed: the name always ends
 // in a NUL and never reaches into the next entry.
+// The bag's plain flat form in a malloc'ed block; null when it cannot be made.
+char* FlattenPlain(ZoBag* bag, unsigned long* length) {
+    *length = bag->FlatSize(false);
+    char* block = static_cast<char*>(std::malloc(*length));
+    if (block != nullptr && !bag->Flatten(block, length, false)) {
+        std::free(block);
+        return nullptr;
+    }
+    *length = bag->FlatSize(false);
+    return block;
+}
+
 void StoreName(T_App* app, const char* name) {
     std::memset(app->name, 0, sizeof(app->name));
     if (name) std::strncpy(app->name, name, sizeof(app->name) - 1);
@@ -117,4 +130,35 @@ int ZoMember::FindApp(const char* name) {
 
 bool ZoMember::SendTo(int, const char*, unsigned int) {
     return false;
+}
+
+bool ZoMember::SendTo(int pid, ZoBag* bag) {
+    if (bag == nullptr) return false;
+    unsigned long length = 0;
+    char* block = FlattenPlain(bag, &length);
+    if (block == nullptr) return false;
+    bool sent = SendTo(pid, block, static_cast<unsigned int>(length));
+    std::free(block);
+    return sent;
+}
+
+bool ZoMember::Broadcast(ZoBag* bag) {
+    if (!memory || bag == nullptr) return false;
+    unsigned long length = 0;
+    char* block = FlattenPlain(bag, &length);
+    if (block == nullptr) return false;
+    bool sent = true;
+    if (memory->Lock()) {
+        Registry* registry = static_cast<Registry*>(memory->Address());
+        for (int i = 0; i < kEntries && sent; i++) {
+            int other = registry->apps[i].pid;
+            if (other != 0 && other != pid)
+                sent = SendTo(other, block, static_cast<unsigned int>(length));
+        }
+        memory->Unlock();
+    } else {
+        sent = false;
+    }
+    std::free(block);
+    return sent;
 }

@@ -299,4 +299,32 @@ TEST_F(MemberTransport, RawSendDeliversNothing) {
     EXPECT_FALSE(none.SendTo(getpid(), "bytes", 5));
 }
 
+TEST_F(MemberTransport, BagSendsAndBroadcasts) {
+    ZoBag bag(0x42, 0);
+    bag.Setstring("greeting", "hello", 0);
+    ZoMember app("sender", MEMBER_APP);
+    ZoMember none(nullptr, MEMBER_NONE);
+    ASSERT_TRUE(app.InitCheck());
+    EXPECT_FALSE(app.SendTo(getpid(), &bag));
+    EXPECT_FALSE(app.SendTo(getpid(), static_cast<ZoBag*>(nullptr)));
+    EXPECT_FALSE(none.Broadcast(&bag));
+    EXPECT_FALSE(app.Broadcast(nullptr));
+    // Alone (a second member of this process shares its pid): nothing to send.
+    ZoMember twin("twin", MEMBER_APP);
+    EXPECT_TRUE(app.Broadcast(&bag));
+
+    child::Note joined, release;
+    pid_t pid = child::Spawn([&] {
+        ZoMember c("listener", MEMBER_APP);
+        if (!c.InitCheck()) return 1;
+        joined.Post();
+        return release.Wait() ? 0 : 2;
+    });
+    ASSERT_TRUE(joined.Wait());
+    EXPECT_FALSE(app.Broadcast(&bag));  // another application, no transport
+    release.Post();
+    EXPECT_EQ(child::Reap(pid), 0);
+    EXPECT_TRUE(app.Broadcast(&bag));
+}
+
 }  // namespace

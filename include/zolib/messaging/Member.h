@@ -23,6 +23,7 @@
 #pragma once
 
 #include <zolib/Export.h>
+#include <zolib/bag/Bag.h>
 #include <zolib/containers/List.h>
 #include <zolib/messaging/ShMemory.h>
 
@@ -72,6 +73,14 @@ class ZOLIB_API ZoMember {
     // Delivery to another application. There is no transport between
     // applications: nothing is sent and the result is false.
     bool SendTo(int pid, const char* data, unsigned int length);
+    // Sends the bag's plain flat form through SendTo above: false.
+    bool SendTo(int pid, ZoBag* bag);
+    // Flattens the bag once and sends it to every other registered
+    // application in table order, under the registry lock, stopping at the
+    // first failed send. True when every attempted send succeeded (also when
+    // no other application is registered); false for MEMBER_NONE, a null bag
+    // or, with no transport, as soon as another application is registered.
+    bool Broadcast(ZoBag* bag);
 
   private:
     bool valid;
