@@ -14,22 +14,24 @@ jobs=$(nproc)
 echo "== ASan + UBSan =="
 cmake --preset dev >/dev/null
 cmake --build --preset dev -j "$jobs"
+summary="$(mktemp)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    ctest --preset dev
+    ctest --preset dev | tee -a "$summary"
 
 echo "== ThreadSanitizer =="
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs"
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --preset tsan
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --preset tsan | tee -a "$summary"
 
 echo "== Install and consume =="
-tests/install/check-install.sh
+tests/install/check-install.sh | tee -a "$summary"
 
 echo "== Fuzz smoke =="
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 fuzz_work="$(mktemp -d)"
-trap 'rm -rf "$fuzz_work"' EXIT
+trap 'rm -rf "$fuzz_work" "$summary"' EXIT
+fuzzed=0
 for target in fuzz_unflatten fuzz_peek fuzz_unzip fuzz_loadfile; do
     # New inputs go to a scratch corpus; the committed seeds are only read.
     mkdir -p "$fuzz_work/$target"
@@ -41,4 +43,10 @@ for target in fuzz_unflatten fuzz_peek fuzz_unzip fuzz_loadfile; do
         exit 1
     fi
     echo "fuzz: $target ok, $(grep -o 'Done [0-9]* runs' "$fuzz_work/$target.log")"
+    fuzzed=$((fuzzed + 1))
 done
+
+# Every step above stops the script on failure, so reaching here means all passed.
+tests=$(awk '/tests failed out of/ {n += $NF} /^[0-9]+ passed, 0 failed$/ {n += $1} END {print n + 0}' \
+    "$summary")
+echo "zolib: $((tests + fuzzed)) passed, 0 failed"
