@@ -178,8 +178,10 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
     int status = Run(argc, argv);
     // Output goes through stdio: a full disk or a closed pipe shows up here.
+    errno = 0;
     if (fflush(stdout) != 0 || ferror(stdout)) {
-        fprintf(stderr, "zobag: standard output: %s\n", strerror(errno != 0 ? errno : EIO));
+        if (status == kExitOk)
+            fprintf(stderr, "zobag: standard output: %s\n", strerror(errno != 0 ? errno : EIO));
         return kExitFailed;
     }
     return status;
