@@ -340,6 +340,25 @@ TEST_F(ZobagTool, SplitAndConcatGiveBackTheBag) {
     }
 }
 
+TEST_F(ZobagTool, PieceNamesSortInOrderPastAThousand) {
+    ZoBag bag(5, 0);
+    for (int i = 0; i < 1001; i++)
+        bag.Setint8("n", static_cast<char>(i), 0);
+    string file = Save(bag, "a.bag");
+    // One element per piece: 24 + 16 + 1 + 4 + 1 bytes.
+    Result split = Run({"split", file, "46", Path("pieces")});
+    ASSERT_EQ(split.status, 0) << split.err;
+    EXPECT_EQ(split.out.rfind(Path("pieces/piece-0001.bag\n"), 0), 0u);
+    std::vector<string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(Path("pieces")))
+        names.push_back(entry.path().string());
+    ASSERT_EQ(names.size(), 1001u);
+    std::sort(names.begin(), names.end());  // as a shell glob lists them
+    names.insert(names.begin(), {"concat", Path("whole.bag")});
+    ASSERT_EQ(Run(names).status, 0);
+    EXPECT_EQ(Slurp(Path("whole.bag")), Slurp(file));
+}
+
 TEST_F(ZobagTool, SplitWritesNothingItCannotDoWhole) {
     ZoBag bag(1, 0);
     bag.Setint32("n", 1, 0);

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -99,11 +100,10 @@ bool PrepareDirectory(const string& dir, string* error) {
 }
 
 string PieceName(const string& dir, long number, long count, BagForm form) {
-    int width = 3;
-    for (long n = count; n >= 1000; n /= 10)
-        width++;
-    char digits[32];
-    snprintf(digits, sizeof digits, "%0*ld", width, number);
+    // As many digits as the count needs, at least 3, so names sort in order.
+    string digits = std::to_string(number);
+    size_t width = std::max<size_t>(3, std::to_string(count).size());
+    if (digits.size() < width) digits.insert(0, width - digits.size(), '0');
     return dir + "/piece-" + digits + (form == BagForm::File ? ".bag" : ".flat");
 }
 
