@@ -1,4 +1,6 @@
 #include <zolib/fs/FolderWatcher.h>
+#include <zolib/threads/Snooze.h>
+#include <zolib/threads/Thread.h>
 
 #include "fs/FsTestUtil.h"
 
@@ -213,6 +215,16 @@ TEST_F(WatcherTest, MissingSourceKnowsNothing) {
     watcher.SetSource(nullptr);
     watcher.Refresh();
     EXPECT_EQ(watcher.Contents()->Size(), 0);
+}
+
+TEST_F(WatcherTest, SameSourceAgainRescansIt) {
+    Populate();
+    auto* dir = new ZoDirectory(At("w").c_str(), false);
+    Watcher watcher;
+    watcher.SetSource(dir);
+    Drop("new");
+    watcher.SetSource(dir);  // kept, not deleted
+    EXPECT_EQ(watcher.Known(), (Names{"a.txt", "b.txt", "c.jpg", "sub", "new"}));
 }
 
 TEST_F(WatcherTest, EntryMatchComparesInodesOnly) {
@@ -438,6 +450,38 @@ TEST_F(WatcherTest, CancelEndsTheSleepAndDestructionCleansUp) {
         delete watcher;
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+}
+
+// Stays in its handler until cancelled. It polls for the cancellation rather
+// than sleeping: ThreadSanitizer loses track of the lock's release when a
+// thread is cancelled inside one of its intercepted calls.
+class SlowHandler : public ZoFolderWatcher {
+  public:
+    SlowHandler() : ZoFolderWatcher(1, nullptr) {}
+    ~SlowHandler() override { Cancel(); }
+    void Updated(ZoList*, void*) override {
+        inHandler = true;
+        for (;;) {
+            IsCanceled();
+            Yield();
+        }
+    }
+    std::atomic<bool> inHandler{false};
+};
+
+TEST_F(WatcherTest, CancelInTheHandlerGivesTheLockBack) {
+    Populate();
+    SlowHandler watcher;
+    watcher.SetSource(At("w").c_str());
+    ASSERT_TRUE(watcher.Run());
+    Drop("new");
+    ASSERT_TRUE(WaitUntil([&] { return watcher.inHandler.load(); }));
+    EXPECT_TRUE(watcher.Locked());  // the handler runs inside the pass's lock
+    watcher.Cancel();
+    ASSERT_FALSE(watcher.Locked());  // took it
+    EXPECT_EQ(watcher.Contents()->Size(), 5);
+    watcher.Unlock();
+    // The records of the cancelled pass are released with the watcher.
 }
 
 TEST_F(WatcherTest, ReadersAndSourceChangesKeepClearOfPasses) {
