@@ -159,6 +159,8 @@ ZOLIB_UNWOUND void ZoFolderWatcher::Sleep() {
 }
 
 ZOLIB_UNWOUND void ZoFolderWatcher::Process() {
+    // A stop request is honoured on either side of the sleep, so Stop() ends
+    // the thread within one period without a cancellation.
     while (!IsStopped() && HasSource()) {
         Sleep();
         if (IsStopped()) return;
