@@ -1,6 +1,8 @@
 #include <zolib/messaging/Multiplexer.h>
 
-#include <sys/select.h>
+#include "threads/internal/Unwind.h"
+
+#include <poll.h>
 
 #include <cerrno>
 #include <climits>
@@ -8,11 +10,8 @@
 
 namespace {
 
-// Descriptors select() can take. Others are neither waited for nor served:
-// FD_SET on them would write outside the set.
-bool Waitable(int fd) {
-    return fd >= 0 && fd < FD_SETSIZE;
-}
+// Readiness for reading, as select() reports it: data, end of file, an error.
+constexpr short kReadable = POLLIN | POLLHUP | POLLERR;
 
 }  // namespace
 
@@ -29,13 +28,16 @@ ZoMultiplexer::ZoMultiplexer(unsigned int bufferSize)
       channels(new ZoList(1, 1)),
       timeOut(-1),
       buffer(new (std::nothrow) char[bufferSize]),
-      deaf(false) {
+      deaf(false),
+      waitSet(nullptr),
+      waitSlots(0) {
     if (buffer == nullptr) this->bufferSize = 0;
 }
 
 ZoMultiplexer::~ZoMultiplexer() {
     delete channels;
     delete[] buffer;
+    delete[] waitSet;
 }
 
 void ZoMultiplexer::DataReceived(ZoChannel*) {}
@@ -54,44 +56,63 @@ void ZoMultiplexer::SortInputs() {
     channels->Sort(sort_channel);
 }
 
-int ZoMultiplexer::Listen() {
-    fd_set wanted;
-    FD_ZERO(&wanted);
-    int max = -1;
+// The wait is a poll() rather than a select(): the same readiness, but no
+// limit on descriptor numbers (FD_SET beyond FD_SETSIZE writes outside the
+// set), and a thread blocked in it can be aborted under ThreadSanitizer.
+ZOLIB_UNWOUND int ZoMultiplexer::Listen() {
+    long count = channels->Size();
+    if (count > waitSlots) {
+        pollfd* grown = new (std::nothrow) pollfd[count];
+        if (grown == nullptr) {
+            errno = ENOMEM;
+            return -1;
+        }
+        delete[] waitSet;
+        waitSet = grown;
+        waitSlots = count;
+    }
+    // One entry per descriptor, in list order.
+    nfds_t used = 0;
     ZoChannel* channel;
     for (long i = 0; (channel = static_cast<ZoChannel*>(channels->GetItem(i))) != nullptr; i++) {
         int fd = channel->Device(WAY_READ);
-        if (!Waitable(fd)) continue;
-        FD_SET(fd, &wanted);
-        if (fd > max) max = fd;
+        if (fd < 0 || Entry(fd, used) != nullptr) continue;
+        waitSet[used].fd = fd;
+        waitSet[used].events = POLLIN;
+        waitSet[used].revents = 0;
+        used++;
     }
 
-    fd_set ready;
     int result;
     do {
-        ready = wanted;  // select() may leave anything in the set it failed on
-        if (timeOut < 0) {
-            result = select(max + 1, &ready, nullptr, nullptr, nullptr);
-        } else {
-            // Afresh for every try: select() counts its time value down, and
-            // an interrupted wait starts again with the whole time-out.
-            timeval wait;
-            wait.tv_sec = timeOut / 1000;
-            wait.tv_usec = (timeOut % 1000) * 1000;
-            result = select(max + 1, &ready, nullptr, nullptr, &wait);
-        }
+        // An interrupted wait starts again with the whole time-out.
+        result = poll(waitSet, used, timeOut < 0 ? -1 : timeOut);
     } while (result == -1 && errno == EINTR);
     if (result <= 0) return result;
+    for (nfds_t k = 0; k < used; k++) {
+        if (waitSet[k].revents & POLLNVAL) {  // what select() refuses with EBADF
+            errno = EBADF;
+            return -1;
+        }
+    }
 
+    // The list is walked afresh, so a channel a handler disconnected is
+    // never touched; each descriptor is served once per wait, even when
+    // connected twice (a second read of one readiness could block).
     for (long i = 0; (channel = static_cast<ZoChannel*>(channels->GetItem(i))) != nullptr; i++) {
-        int fd = channel->Device(WAY_READ);
-        if (!Waitable(fd) || !FD_ISSET(fd, &ready)) continue;
-        // Served once per wait, even if connected twice: a second read of
-        // the same readiness could block.
-        FD_CLR(fd, &ready);
+        pollfd* entry = Entry(channel->Device(WAY_READ), used);
+        if (entry == nullptr || (entry->revents & kReadable) == 0) continue;
+        entry->revents = 0;
         DataReceived(channel);
     }
     return result;
+}
+
+pollfd* ZoMultiplexer::Entry(int fd, unsigned long used) {
+    if (fd < 0) return nullptr;
+    for (unsigned long k = 0; k < used; k++)
+        if (waitSet[k].fd == fd) return &waitSet[k];
+    return nullptr;
 }
 
 void ZoMultiplexer::SetTimeOut(long milliseconds) {

@@ -2,25 +2,24 @@
 //
 // The multiplexer keeps a list of connected channels, gives all of them one
 // shared buffer (the largest message any of them can carry), and Listen()
-// waits with select() until at least one read descriptor is readable or the
-// time-out passes, then calls the virtual DataReceived(channel) once for each
-// ready channel, in list order. SortInputs() orders the list by descending
-// priority. The multiplexer never reads a channel itself: an override of
+// waits until at least one read descriptor is readable or the time-out passes, then calls the
+// virtual DataReceived(channel) once for each ready channel, in list order. SortInputs() orders the
+// list by descending priority. The multiplexer never reads a channel itself: an override of
 // DataReceived must, or the channel is reported ready again at once.
 //
 // Ownership: the multiplexer owns the list and the buffer, not the channels.
 // Channels keep the buffer pointer when disconnected and must not send or
 // receive bags once the multiplexer is gone, unless given a new buffer.
-// Blocking: Listen() blocks in select() for up to the time-out (for ever
-// when there is none), restarting with the full time-out after a signal.
+// Blocking: Listen() blocks in poll() for up to the time-out (for ever when
+// there is none), restarting with the full time-out after a signal.
 // Threads: no lock. Connect, Disconnect, SortInputs, Deaf and Listen on one
 // multiplexer must not overlap, and a DataReceived override must not connect,
 // disconnect or sort while Listen() runs it.
 // A channel at end of file (no writer left anywhere) is ready at every wait
 // and its reads fail: disconnect it.
-// Failure: Listen() returns -1 (errno as select() left it) and dispatches
-// nothing when select() fails, for instance because a connected channel's
-// descriptor was closed.
+// Failure: Listen() returns -1 and dispatches nothing when the wait fails:
+// errno EBADF when a connected channel's descriptor is not open, otherwise as
+// poll() left it.
 #pragma once
 
 #include <zolib/Export.h>
@@ -28,6 +27,8 @@
 #include <zolib/messaging/Channel.h>
 
 #include <cstdint>
+
+struct pollfd;
 
 // Sort comparator over two list slots, each holding a ZoChannel*: -1 when the
 // first channel has the higher priority, +1 when the second has, else 0.
@@ -57,10 +58,9 @@ class ZOLIB_API ZoMultiplexer {
     // order). Needed again after a Connect for the order to hold.
     void SortInputs();
     // One wait and dispatch. Returns the number of ready descriptors (> 0),
-    // 0 on time-out (nothing dispatched) or -1 when select() failed. Channels
-    // whose read descriptor is -1 or not below FD_SETSIZE are not waited for
-    // and never dispatched; with no channel to wait for, Listen() only sleeps
-    // for the time-out.
+    // 0 on time-out (nothing dispatched) or -1 when the wait failed. Channels
+    // whose read descriptor is -1 are not waited for and never dispatched;
+    // with no channel to wait for, Listen() only sleeps for the time-out.
     int Listen();
     // The wait's time-out in milliseconds; any negative value means none
     // (wait until a channel is ready). Values beyond 2^31 - 1 are cut to it.
@@ -80,4 +80,11 @@ class ZOLIB_API ZoMultiplexer {
     int32_t timeOut;   // milliseconds, -1: none
     char* buffer;      // owned; lent to every connected channel
     bool deaf;
+
+  private:
+    // The wait entry of descriptor `fd` among the first `used`, or null.
+    pollfd* Entry(int fd, unsigned long used);
+
+    pollfd* waitSet;  // owned; grows with the channel count, never per wait
+    long waitSlots;
 };

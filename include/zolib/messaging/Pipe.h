@@ -8,7 +8,7 @@
 // Ownership: the pipe owns both descriptors and closes them when destroyed.
 // Blocking: both ends are in blocking mode: Read waits for data (or end of
 // file, when no writer is left anywhere) and Write waits while the pipe is
-// full. A multiplexer reads only what select() reported ready. As for any
+// full. A multiplexer reads only what its wait reported ready. As for any
 // pipe, writing when no reader is left anywhere raises SIGPIPE.
 // Threads: no lock (see ZoChannel). Writes of up to PIPE_BUF bytes (4096)
 // from several threads or processes are never interleaved; larger ones may be.
