@@ -30,7 +30,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 fuzz_work="$(mktemp -d)"
 trap 'rm -rf "$fuzz_work"' EXIT
-for target in fuzz_unflatten fuzz_peek fuzz_unzip fuzz_loadfile; do
+for target in fuzz_unflatten fuzz_peek fuzz_unzip fuzz_loadfile fuzz_channel; do
     # New inputs go to a scratch corpus; the committed seeds are only read.
     mkdir -p "$fuzz_work/$target"
     if ! build/fuzz/fuzz/$target -max_total_time="${ZOLIB_FUZZ_SECONDS:-15}" -timeout=10 \
