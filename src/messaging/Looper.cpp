@@ -71,11 +71,26 @@ ZOLIB_UNWOUND void ZoLooper::DataReceived(ZoChannel* channel) {
     unsigned int length = 0;
     if (!channel->Receive(&current, &data, &length)) return;  // dropped unhandled
     if (current != nullptr) {
-        MessageReceived(current);
-        DropCurrent();
+        HandleCurrent();
     } else {
         DataReceived(data, length);
     }
+}
+
+ZOLIB_UNWOUND void ZoLooper::HandleCurrent() {
+    // A handler may be a cancellation point: the bag it was handling goes
+    // with the unwinding thread, as it would after the handler, instead of
+    // waiting in current for a receive that would overwrite it.
+    struct Drop {
+        ZoLooper* looper;
+        bool returned;
+        ~Drop() {
+            if (!returned) ZoCleanDeadStack();
+            looper->DropCurrent();
+        }
+    } drop{this, false};
+    MessageReceived(current);
+    drop.returned = true;
 }
 
 void ZoLooper::PostMessage(ZoBag* bag, bool copy) {
@@ -116,8 +131,7 @@ void ZoLooper::Flush() {
 
 ZOLIB_UNWOUND void ZoLooper::Drain(bool handle) {
     Lock();
-    // A handler may be a cancellation point: the lock must not stay held
-    // by a thread that unwinds out of it.
+    // The lock must not stay held by a thread cancelled inside a handler.
     struct Release {
         ZoLooper* looper;
         bool returned;
@@ -128,8 +142,10 @@ ZOLIB_UNWOUND void ZoLooper::Drain(bool handle) {
     } release{this, false};
     while (Unread(msgBox->Device(WAY_READ))) {
         if (!msgBox->Receive(&current)) break;
-        if (handle && current != nullptr) MessageReceived(current);
-        DropCurrent();
+        if (handle && current != nullptr)
+            HandleCurrent();
+        else
+            DropCurrent();
     }
     release.returned = true;
 }

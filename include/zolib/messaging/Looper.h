@@ -106,6 +106,9 @@ class ZOLIB_API ZoLooper : public ZoThread, public ZoMultiplexer, public ZoLocke
     // Receives the waiting bags into current under the lock; handles each
     // one when `handle` is true, then deletes it unless detached.
     void Drain(bool handle);
+    // Runs MessageReceived(current), then deletes current unless the handler
+    // detached it (also when the thread is cancelled inside the handler).
+    void HandleCurrent();
     // Deletes current unless a handler detached it.
     void DropCurrent();
 };
