@@ -7,7 +7,6 @@
 #include <zolib/messaging/Pipe.h>
 
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -81,30 +80,6 @@ class ClosablePipe : public ZoPipe {
         close(writeFd);
         writeFd = -1;
     }
-};
-
-// While it exists no descriptor is free, so pipe() fails with EMFILE.
-class NoFreeDescriptors {
-  public:
-    NoFreeDescriptors() {
-        getrlimit(RLIMIT_NOFILE, &saved);
-        rlimit low = saved;
-        if (low.rlim_cur > 512) low.rlim_cur = 512;
-        setrlimit(RLIMIT_NOFILE, &low);
-        for (int fd; (fd = dup(0)) >= 0;)
-            held.push_back(fd);
-    }
-    ~NoFreeDescriptors() {
-        for (int fd : held)
-            close(fd);
-        setrlimit(RLIMIT_NOFILE, &saved);
-    }
-    NoFreeDescriptors(const NoFreeDescriptors&) = delete;
-    NoFreeDescriptors& operator=(const NoFreeDescriptors&) = delete;
-
-  private:
-    rlimit saved;
-    std::vector<int> held;
 };
 
 // True once thread `tid` of this process is blocked waiting for descriptors

@@ -70,12 +70,6 @@ TEST(MultiplexerWait, WithoutTimeOutWaitsForData) {
     }
 }
 
-TEST(MultiplexerWait, NoChannelsSleepsForTheTimeOut) {
-    Recording mux;
-    mux.SetTimeOut(20);
-    EXPECT_EQ(mux.Listen(), 0);
-}
-
 std::atomic<int> interruptions{0};
 void Interrupted(int) {
     interruptions++;
@@ -130,17 +124,6 @@ TEST(MultiplexerOrder, ConnectionOrderUntilSorted) {
     mux.SortInputs();
     EXPECT_EQ(mux.Listen(), 3);
     EXPECT_EQ(mux.served, (std::vector<ZoChannel*>{&high, &middle, &low}));
-}
-
-TEST(MultiplexerOrder, SortChannelComparesPriorities) {
-    ZoPipe a(0), b(0);
-    a.SetPriority(5);
-    b.SetPriority(1);
-    ZoChannel* pa = &a;
-    ZoChannel* pb = &b;
-    EXPECT_EQ(sort_channel(&pa, &pb), -1);
-    EXPECT_EQ(sort_channel(&pb, &pa), 1);
-    EXPECT_EQ(sort_channel(&pa, &pa), 0);
 }
 
 TEST(MultiplexerDispatch, UnreadChannelIsReadyAgainAtOnce) {
