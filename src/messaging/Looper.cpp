@@ -27,8 +27,8 @@ ZoLooper::ZoLooper(const char* name, int bufferSize)
       ZoLocker(),
       current(nullptr),
       msgBox(new ZoMsgBox(0)) {
-    // A box whose pipe could not be made is not waited on: select() cannot
-    // take descriptor -1. Posting to it then fails (see PostMessage).
+    // A box whose pipe could not be made is never waited on (there is no
+    // descriptor to wait for); posting to it fails (see PostMessage).
     if (msgBox->InitCheck()) Connect(msgBox);
 }
 
