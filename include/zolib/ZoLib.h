@@ -43,6 +43,7 @@ ZOLIB_API extern const char* const ZoLib_Build_Date;  // e.g. "Sun Dec  6 01:24:
 // File system
 #include <zolib/fs/Directory.h>
 #include <zolib/fs/Entry.h>
+#include <zolib/fs/FolderWatcher.h>
 #include <zolib/fs/Path.h>
 
 // Application support
