@@ -32,7 +32,7 @@ cmake --build --preset fuzz -j "$jobs"
 fuzz_work="$(mktemp -d)"
 trap 'rm -rf "$fuzz_work" "$summary"' EXIT
 fuzzed=0
-for target in fuzz_unflatten fuzz_peek fuzz_unzip fuzz_loadfile fuzz_fromjson; do
+for target in fuzz_unflatten fuzz_peek fuzz_unzip fuzz_loadfile fuzz_fromjson fuzz_channel; do
     # New inputs go to a scratch corpus; the committed seeds are only read.
     mkdir -p "$fuzz_work/$target"
     dict=()

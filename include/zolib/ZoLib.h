@@ -32,7 +32,12 @@ ZOLIB_API extern const char* const ZoLib_Build_Date;  // e.g. "Sun Dec  6 01:24:
 #include <zolib/threads/Thread.h>
 
 // Messaging
+#include <zolib/messaging/Channel.h>
+#include <zolib/messaging/Looper.h>
 #include <zolib/messaging/Member.h>
+#include <zolib/messaging/MsgBox.h>
+#include <zolib/messaging/Multiplexer.h>
+#include <zolib/messaging/Pipe.h>
 #include <zolib/messaging/ShMemory.h>
 
 // File system
