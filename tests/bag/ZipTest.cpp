@@ -75,6 +75,8 @@ TEST(ZipUntrusted, ShortAndDamagedBlocksFail) {
         EXPECT_EQ(Unzip(block, cut, &back, nullptr), nullptr) << cut;
     block[length / 2] ^= 0x55;
     EXPECT_EQ(Unzip(block, length, &back, nullptr), nullptr);
+    std::string dst(src.size(), '\0');  // into the caller's buffer as well
+    EXPECT_EQ(Unzip(block, length, &back, &dst[0]), nullptr);
     free(block);
 }
 

@@ -4,9 +4,12 @@
 #include "fs/FsTestUtil.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -81,6 +84,22 @@ TEST_F(EntryTest, FlavorAndIdentity) {
     EXPECT_EQ(ZoEntry(At("fifo").c_str()).Flavor(), FLAVOR_FIFO);
     EXPECT_EQ(ZoEntry("/dev/null").Flavor(), FLAVOR_CHAR_DEVICE);
     EXPECT_EQ(ZoEntry(At("missing").c_str()).Flavor(), FLAVOR_NONE);
+    int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::string socketPath = At("socket");
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(ZoEntry(socketPath.c_str()).Flavor(), FLAVOR_SOCKET);
+    close(listener);
+
+    struct stat st {};
+    EXPECT_TRUE(ZoEntry(At("file").c_str()).GetStat(&st));
+    EXPECT_EQ(st.st_size, 1);
+    EXPECT_FALSE(ZoEntry(At("file").c_str()).GetStat(nullptr));
+    EXPECT_FALSE(ZoEntry(At("missing").c_str()).GetStat(&st));
 
     ZoEntry a(At("file").c_str()), b(At("hard").c_str()), c(At("other").c_str());
     ASSERT_TRUE(a.Exists() && b.Exists() && c.Exists());

@@ -113,6 +113,9 @@ TEST(PathSplit, Cases) {
     char* dir = nullptr;
     splitfull("/a/b", &dir, nullptr);  // only the directory part is made
     EXPECT_EQ(Take(dir), "/a");
+    char* name = nullptr;
+    splitfull("/a/b", nullptr, &name);  // only the name
+    EXPECT_EQ(Take(name), "b");
 }
 
 TEST(PathStrings, Searches) {

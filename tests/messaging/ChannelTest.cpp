@@ -28,6 +28,7 @@ TEST(ChannelBase, NewChannelHasNothing) {
         EXPECT_FALSE(channel.InitCheck());
         EXPECT_EQ(channel.Device(WAY_READ), -1);
         EXPECT_EQ(channel.Device(WAY_WRITE), -1);
+        EXPECT_EQ(channel.Device(static_cast<T_WAY>(2)), -1);  // no such way
         EXPECT_EQ(channel.GetPriority(), 3);
         unsigned int received = 1, sent = 1;
         channel.Traffic(&received, &sent);

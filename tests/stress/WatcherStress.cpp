@@ -114,15 +114,15 @@ TEST(WatcherSoak, ChurningDirectoryStaysAccounted) {
     // (The directory itself stays: the watcher lists that one.)
     for (const auto& entry : std::filesystem::directory_iterator(root))
         std::filesystem::remove_all(entry.path());
-    std::set<std::string> final;
+    std::set<std::string> expected;
     for (int i = 0; i < 5; i++) {
-        final.insert("final" + std::to_string(i));
+        expected.insert("final" + std::to_string(i));
         WriteFile(root + "/final" + std::to_string(i), "end");
     }
     long known = 0;
     EXPECT_TRUE(soak::WaitUntil([&] {
         std::set<std::string> names = KnownNames(watcher, &known);
-        return names == final && known == static_cast<long>(final.size());
+        return names == expected && known == static_cast<long>(expected.size());
     })) << "the watcher knows "
         << known << " entries";
 
