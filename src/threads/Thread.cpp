@@ -133,22 +133,29 @@ void c_thread(void* arg) {
     thread->Canceled();
 }
 
-// A handler usually interrupts a cancellation point (a sleep, a wait), and
-// glibc keeps asynchronous cancellation on for the length of such a call, so
-// a cancellation arriving while a handler runs (Cancel() sends its signal
-// right after a suspend or resume signal) unwinds from whatever instruction
-// the handler is at. The unwinder can do that only through a frame without
-// a cleanup table: with one, it calls std::terminate. The handlers create no
-// objects that need cleaning up, so compilers give them no table, except
-// for instrumentation that adds its own: gcc's coverage counting (kept out of
-// them here) and ThreadSanitizer's (which never lets a signal interrupt a
-// handler). Switching to deferred cancellation inside them is no way out:
-// glibc would then wait, at the end of the sigwait, for a cancellation
-// signal that ThreadSanitizer holds back until the handler returns.
+// A handler interrupts whatever the thread was doing: a cancellation that
+// took effect inside it would unwind into that code from an arbitrary
+// instruction (in the middle of a noexcept atomic operation, say, where
+// ThreadSanitizer runs handlers), and the unwinder calls std::terminate when
+// a frame there has a cleanup table. So the suspend handler holds
+// cancellation off while it waits (sigwait is a cancellation point), and
+// lets a cancellation that arrived meanwhile act only when it puts the old
+// state back: at once if the handler interrupted a cancellation point
+// (asynchronous cancellation is on for its system call, and unwinding into it
+// is safe), otherwise at the thread's next cancellation point. Before the
+// handler has switched, a cancellation can still unwind from its first
+// instructions, so the handlers must have no cleanup table of their own:
+// they create no object that needs one, and gcc's coverage counting, which
+// would add one, is kept out of them. (ThreadSanitizer adds one too, but
+// holds every signal back while a handler runs.) Disabling cancellation,
+// not deferring it: glibc would then wait at the end of the sigwait for a
+// cancellation signal that ThreadSanitizer holds back.
 #define ZOLIB_HANDLER ZOLIB_UNWOUND __attribute__((no_profile_instrument_function))
 
 ZOLIB_HANDLER void SIGSuspend(int) {
     int saved = errno;
+    int state;
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
     ZoThread::Frame::AbortIfAsked();
     // The resume signal is blocked while this handler runs (see
     // InstallActions), which is what lets sigwait take it.
@@ -160,6 +167,7 @@ ZOLIB_HANDLER void SIGSuspend(int) {
     }
     ZoThread::Frame::AbortIfAsked();
     errno = saved;
+    pthread_setcancelstate(state, &state);
 }
 
 ZOLIB_HANDLER void SIGResume(int) {
