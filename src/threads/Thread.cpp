@@ -133,29 +133,35 @@ void c_thread(void* arg) {
     thread->Canceled();
 }
 
-// A handler interrupts whatever the thread was doing: a cancellation that
-// took effect inside it would unwind into that code from an arbitrary
-// instruction (in the middle of a noexcept atomic operation, say, where
-// ThreadSanitizer runs handlers), and the unwinder calls std::terminate when
-// a frame there has a cleanup table. So the suspend handler holds
-// cancellation off while it waits (sigwait is a cancellation point), and
-// lets a cancellation that arrived meanwhile act only when it puts the old
-// state back: at once if the handler interrupted a cancellation point
-// (asynchronous cancellation is on for its system call, and unwinding into it
-// is safe), otherwise at the thread's next cancellation point. Before the
-// handler has switched, a cancellation can still unwind from its first
+// A handler interrupts whatever the thread was doing. When that was
+// ordinary code (deferred cancellation), a cancellation taking effect in the
+// handler's sigwait would unwind into it from an arbitrary instruction (in
+// the middle of a noexcept atomic operation, say, where ThreadSanitizer runs
+// handlers), and the unwinder calls std::terminate when a frame there has a
+// cleanup table. The handler then holds cancellation off while it waits and
+// puts the state back at its end, so the cancellation waits for the thread's
+// next cancellation point. When the handler interrupted a cancellation point
+// (glibc turns asynchronous cancellation on for its system call) unwinding
+// into it is safe, and cancellation stays as it was: disabling it there
+// would make the restore act inside the handler, which ThreadSanitizer
+// cannot follow. The type is learned by setting it with cancellation off.
+// Before that, a cancellation can unwind from the handler's first
 // instructions, so the handlers must have no cleanup table of their own:
 // they create no object that needs one, and gcc's coverage counting, which
 // would add one, is kept out of them. (ThreadSanitizer adds one too, but
-// holds every signal back while a handler runs.) Disabling cancellation,
-// not deferring it: glibc would then wait at the end of the sigwait for a
-// cancellation signal that ThreadSanitizer holds back.
+// holds every signal back while a handler runs.) The cancellation type is
+// never changed for the wait: glibc would then wait at the end of the
+// sigwait for a cancellation signal that ThreadSanitizer holds back.
 #define ZOLIB_HANDLER ZOLIB_UNWOUND __attribute__((no_profile_instrument_function))
 
 ZOLIB_HANDLER void SIGSuspend(int) {
     int saved = errno;
-    int state;
+    int state, type, unused;
     pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
+    pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, &type);
+    pthread_setcanceltype(type, &unused);
+    bool interruptedCancellationPoint = type == PTHREAD_CANCEL_ASYNCHRONOUS;
+    if (interruptedCancellationPoint) pthread_setcancelstate(state, &unused);
     ZoThread::Frame::AbortIfAsked();
     // The resume signal is blocked while this handler runs (see
     // InstallActions), which is what lets sigwait take it.
@@ -167,7 +173,7 @@ ZOLIB_HANDLER void SIGSuspend(int) {
     }
     ZoThread::Frame::AbortIfAsked();
     errno = saved;
-    pthread_setcancelstate(state, &state);
+    if (!interruptedCancellationPoint) pthread_setcancelstate(state, &unused);
 }
 
 ZOLIB_HANDLER void SIGResume(int) {
