@@ -129,7 +129,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!fromZipped.Unflatten(zipped.data(), zipped.size())) abort();
     if (Flat(fromZipped, false) != plain || Flat(fromZipped, true) != zipped) abort();
 
-    // Nested bags that open are whole bags in turn.
     char* name;
     T_Data type;
     int count;
