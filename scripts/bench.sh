@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (Release, no sanitizers) and prints one table of
+# ratios: each ZoLib measurement against its reference (the floor of the same
+# work done by hand, or a peer library) measured in the same run, as medians
+# over several repetitions run in random interleaved order.
+#   ZOLIB_BENCH_REPETITIONS  repetitions per benchmark (default 7)
+#   ZOLIB_BENCH_MIN_TIME     seconds per repetition (default 0.2)
+#   ZOLIB_BENCH_FILTER       regular expression of benchmarks to run (default all)
+# The raw results stay in build/bench/results.json. Benchmarks are never a
+# pass/fail test: the table says which targets are met.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+ZOLIB_EXTRA_PACKAGES="libbenchmark-dev libmsgpack-dev python3 ${ZOLIB_EXTRA_PACKAGES:-}" \
+    scripts/deps.sh
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j 2 >/dev/null
+
+results=build/bench/results.json
+echo "bench: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg); running..." >&2
+build/bench/bench/zolib_bench \
+    --benchmark_filter="${ZOLIB_BENCH_FILTER:-.}" \
+    --benchmark_repetitions="${ZOLIB_BENCH_REPETITIONS:-7}" \
+    --benchmark_min_time="${ZOLIB_BENCH_MIN_TIME:-0.2}" \
+    --benchmark_enable_random_interleaving=true \
+    --benchmark_report_aggregates_only=true \
+    --benchmark_out="$results" --benchmark_out_format=json >/dev/null
+python3 scripts/bench_table.py "$results"
