@@ -8,21 +8,77 @@
 #include "bag/internal/Records.h"
 
 using zolib_internal::FreeItem;
+using zolib_internal::ItemList;
+using zolib_internal::Items;
 using zolib_internal::kElemHeader;
 using zolib_internal::kFlatHeader;
 using zolib_internal::kItemHeader;
+using zolib_internal::kLoose;
+using zolib_internal::kPacked;
+using zolib_internal::Layout;
+using zolib_internal::NameLength;
 using zolib_internal::NewElem;
 using zolib_internal::NewItem;
+using zolib_internal::NewPackedItem;
 
 namespace zolib_internal {
 
-T_Elem* NewElem(const void* data, uint32_t size) {
-    T_Elem* elem = static_cast<T_Elem*>(malloc(sizeof(T_Elem)));
+namespace {
+
+// A packed item's block: the T_Item, a pointer to its first element (which
+// stays in the block even when it is no longer first), the name's length as
+// 32 bits, the name and its NUL, then that element at the next 8-byte
+// boundary with its bytes behind it. The name lies 12 bytes past the record,
+// an address no heap block can start at, so a packed name is known by its
+// address alone; so are packed bytes, which lie inside their record's block.
+constexpr size_t kResidentAt = sizeof(T_Item);
+constexpr size_t kLengthAt = kResidentAt + sizeof(T_Elem*);
+constexpr size_t kNameAt = kLengthAt + sizeof(uint32_t);
+// A name too long for the length word is counted instead.
+constexpr uint32_t kCountName = UINT32_MAX;
+
+char* Block(T_Item* item) {
+    return reinterpret_cast<char*>(item);
+}
+void* PackedData(T_Elem* elem) {
+    return elem + 1;
+}
+char* PackedName(T_Item* item) {
+    return Block(item) + kNameAt;
+}
+// The element packed with the item (a packed item only).
+T_Elem* Resident(T_Item* item) {
+    T_Elem* resident;
+    memcpy(&resident, Block(item) + kResidentAt, sizeof resident);
+    return resident;
+}
+
+// Frees an element: the record too unless it lies in its item's block.
+void FreeElem(T_Elem* elem, T_Elem* resident) {
+    FreeData(elem);
+    if (elem != resident) free(elem);
+}
+
+}  // namespace
+
+T_Elem* NewElem(const void* data, uint32_t size, Layout layout) {
+    size_t room = size > 0 ? size : 1;
+    T_Elem* elem;
+    if (layout == kPacked) {
+        elem = static_cast<T_Elem*>(malloc(sizeof(T_Elem) + room));
+        elem->data = PackedData(elem);
+    } else {
+        elem = static_cast<T_Elem*>(malloc(sizeof(T_Elem)));
+        elem->data = malloc(room);
+    }
     elem->size = size;
-    elem->data = malloc(size > 0 ? size : 1);
     if (size > 0) memcpy(elem->data, data, size);
     elem->next = nullptr;
     return elem;
+}
+
+void FreeData(T_Elem* elem) {
+    if (elem->data != PackedData(elem)) free(elem->data);
 }
 
 T_Item* NewItem(int32_t hash, const char* name, size_t nameLength, T_Data type) {
@@ -37,11 +93,61 @@ T_Item* NewItem(int32_t hash, const char* name, size_t nameLength, T_Data type) 
     return item;
 }
 
-void FreeItem(T_Item* item) {
+T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data type,
+                      const void* data, uint32_t size) {
+    size_t elemAt = (kNameAt + nameLength + 1 + 7) & ~size_t{7};
+    T_Item* item = static_cast<T_Item*>(malloc(elemAt + sizeof(T_Elem) + (size > 0 ? size : 1)));
+    T_Elem* elem = reinterpret_cast<T_Elem*>(Block(item) + elemAt);
+    uint32_t length = nameLength < kCountName ? static_cast<uint32_t>(nameLength) : kCountName;
+    memcpy(Block(item) + kResidentAt, &elem, sizeof elem);
+    memcpy(Block(item) + kLengthAt, &length, sizeof length);
+    item->hash = hash;
+    item->name = PackedName(item);
+    if (nameLength > 0) memcpy(item->name, name, nameLength);
+    item->name[nameLength] = '\0';
+    item->type = type;
+    elem->size = size;
+    elem->data = PackedData(elem);
+    if (size > 0) memcpy(elem->data, data, size);
+    elem->next = nullptr;
+    item->first = elem;
+    item->count = 1;
+    return item;
+}
+
+void FreeName(T_Item* item) {
+    if (item->name != PackedName(item)) free(item->name);
+}
+
+size_t NameLength(T_Item* item) {
+    uint32_t length = kCountName;
+    if (item->name == PackedName(item)) memcpy(&length, Block(item) + kLengthAt, sizeof length);
+    return length != kCountName ? length : strlen(item->name);
+}
+
+void FreeItem(T_Item* item, Layout layout) {
     if (item == nullptr) return;
-    FreeIndex(item->first);
-    free(item->name);
+    T_Elem* resident = layout == kPacked ? Resident(item) : nullptr;
+    for (T_Elem* elem = item->first; elem != nullptr;) {
+        T_Elem* next = elem->next;
+        FreeElem(elem, resident);
+        elem = next;
+    }
+    FreeName(item);
     free(item);
+}
+
+bool RemoveElem(T_Item* item, int index, Layout layout) {
+    if (index < 0) index = 1;
+    if (index == 0 || index > item->count) return false;
+    T_Elem** link = &item->first;
+    for (int i = 1; i < index; i++)
+        link = &(*link)->next;
+    T_Elem* gone = *link;
+    *link = gone->next;
+    FreeElem(gone, layout == kPacked ? Resident(item) : nullptr);
+    item->count--;
+    return true;
 }
 
 int32_t HashBytes(const char* name, size_t length) {
@@ -92,23 +198,13 @@ void AddIndex(T_Item* item, T_Elem* elem) {
 }
 
 bool RemoveIndex(T_Item* item, int index) {
-    if (index < 0) index = 1;
-    if (index == 0 || index > item->count) return false;
-    T_Elem** link = &item->first;
-    for (int i = 1; i < index; i++)
-        link = &(*link)->next;
-    T_Elem* gone = *link;
-    *link = gone->next;
-    free(gone->data);
-    free(gone);
-    item->count--;
-    return true;
+    return zolib_internal::RemoveElem(item, index, kLoose);
 }
 
 void FreeIndex(T_Elem* elem) {
     while (elem != nullptr) {
         T_Elem* next = elem->next;
-        free(elem->data);
+        zolib_internal::FreeData(elem);
         free(elem);
         elem = next;
     }
@@ -116,25 +212,26 @@ void FreeIndex(T_Elem* elem) {
 
 namespace {
 
-// Copies of all elements (index 0) or of element `index`, as a chain whose
-// last element goes to *last when `last` is not null.
-T_Elem* CopyElems(T_Item* src, int index, int* copied, T_Elem** last = nullptr) {
+// Copies of `from` and every element after it (`all`) or of `from` alone,
+// as a chain whose last element goes to *last when `last` is not null.
+T_Elem* CopyChain(T_Elem* from, bool all, int* copied, Layout layout, T_Elem** last = nullptr) {
     T_Elem* head = nullptr;
     T_Elem* tail = nullptr;
     *copied = 0;
-    if (index == 0) {
-        for (T_Elem* e = src->first; e != nullptr; e = e->next) {
-            T_Elem* copy = NewElem(e->data, e->size);
-            (tail == nullptr ? head : tail->next) = copy;
-            tail = copy;
-            ++*copied;
-        }
-    } else if (T_Elem* e = SeekIndex(src, index)) {
-        head = tail = NewElem(e->data, e->size);
-        *copied = 1;
+    for (T_Elem* e = from; e != nullptr; e = all ? e->next : nullptr) {
+        T_Elem* copy = NewElem(e->data, e->size, layout);
+        (tail == nullptr ? head : tail->next) = copy;
+        tail = copy;
+        ++*copied;
     }
     if (last != nullptr) *last = tail;
     return head;
+}
+
+// The first element a copy of `src` takes: element `index`, or the first
+// for 0; null when there is none.
+T_Elem* CopyStart(T_Item* src, int index) {
+    return index == 0 ? src->first : SeekIndex(src, index);
 }
 
 void AppendChain(T_Item* item, T_Elem* chain, int copied) {
@@ -145,27 +242,57 @@ void AppendChain(T_Item* item, T_Elem* chain, int copied) {
     item->count += copied;
 }
 
-}  // namespace
+// A new item copied from `src`, with copies of all its elements starting at
+// `from` (`all`) or of `from` alone; its last element goes to *last.
+T_Item* CopyItemFrom(T_Item* src, T_Elem* from, bool all, Layout layout, T_Elem** last = nullptr) {
+    T_Item* fresh;
+    if (layout == kPacked) {
+        fresh =
+            NewPackedItem(src->hash, src->name, NameLength(src), src->type, from->data, from->size);
+    } else {
+        fresh = NewItem(src->hash, src->name, NameLength(src), src->type);
+        AddIndex(fresh, NewElem(from->data, from->size, kLoose));
+    }
+    int copied = 0;
+    T_Elem* tail = nullptr;
+    if (all) fresh->first->next = CopyChain(from->next, true, &copied, layout, &tail);
+    fresh->count += copied;
+    if (last != nullptr) *last = tail != nullptr ? tail : fresh->first;
+    return fresh;
+}
 
-bool SetItem(ZoList* list, T_Item* item, int index) {
-    int copied;
-    T_Elem* chain = CopyElems(item, index, &copied);
-    if (copied == 0) return false;
-    T_Item* fresh = NewItem(item->hash, item->name, strlen(item->name), item->type);
-    AppendChain(fresh, chain, copied);
+// SetItem(list, ...) in the given layout.
+bool CopyToList(ZoList* list, T_Item* src, int index, Layout layout) {
+    T_Elem* from = CopyStart(src, index);
+    if (from == nullptr) return false;
+    T_Item* fresh = CopyItemFrom(src, from, index == 0, layout);
     if (!list->AddItem(fresh)) {
-        FreeItem(fresh);
+        FreeItem(fresh, layout);
         return false;
     }
     return true;
 }
 
-bool SetItem(T_Item* dest, T_Item* src, int index) {
+// SetItem(dest, ...) in the given layout.
+bool CopyOnto(T_Item* dest, T_Item* src, int index, Layout layout) {
+    T_Elem* from = CopyStart(src, index);
+    if (from == nullptr) return false;
     int copied;
-    T_Elem* chain = CopyElems(src, index, &copied);
-    if (copied == 0) return false;
+    T_Elem* chain = CopyChain(from, index == 0, &copied, layout);
     AppendChain(dest, chain, copied);
     return true;
+}
+
+}  // namespace
+
+// The record functions hand their records to callers, who may free them
+// block by block: those are loose.
+bool SetItem(ZoList* list, T_Item* item, int index) {
+    return CopyToList(list, item, index, kLoose);
+}
+
+bool SetItem(T_Item* dest, T_Item* src, int index) {
+    return CopyOnto(dest, src, index, kLoose);
 }
 
 // ---- ZoBag ----
@@ -174,22 +301,22 @@ ZoBag::ZoBag(unsigned long what, int initial)
     : what(static_cast<uint32_t>(what)),
       who(0),
       when(0),
-      itemList(new ZoList(initial > 0 ? initial : 20, 1)) {}
+      itemList(new ItemList(initial > 0 ? initial : 20, 1)) {}
 
 ZoBag::ZoBag(ZoBag* other)
     : what(other->what),
       who(other->who),
       when(other->when),
-      itemList(new ZoList(other->CountItems(), 1)) {
-    T_Item* item;
-    for (long i = 0; (item = static_cast<T_Item*>(other->itemList->GetItem(i))) != nullptr; i++)
-        SetItem(itemList, item, 0);
+      itemList(new ItemList(other->CountItems(), 1)) {
+    ItemList* from = Items(other->itemList);
+    for (long i = 0; i < from->Size(); i++)
+        CopyToList(itemList, from->At(i), 0, kPacked);
 }
 
 ZoBag::~ZoBag() {
-    T_Item* item;
-    for (long i = 0; (item = static_cast<T_Item*>(itemList->GetItem(i))) != nullptr; i++)
-        FreeItem(item);
+    ItemList* items = Items(itemList);
+    for (long i = 0; i < items->Size(); i++)
+        FreeItem(items->At(i), kPacked);
     delete itemList;
 }
 
@@ -200,24 +327,29 @@ long ZoBag::Hash(const char* name) {
 
 T_Item* ZoBag::Find(const char* name) {
     if (name == nullptr) return nullptr;
-    return FindItem(itemList, Hash(name));
+    // As FindItem(itemList, hash), without a virtual call per item.
+    int32_t hash = static_cast<int32_t>(Hash(name));
+    ItemList* items = Items(itemList);
+    for (long i = 0, n = items->Size(); i < n; i++)
+        if (items->At(i)->hash == hash) return items->At(i);
+    return nullptr;
 }
 
 bool ZoBag::Setdata(const char* name, T_Data type, const void* data, int size, int index) {
     if (name == nullptr || size < 0 || (data == nullptr && size > 0)) return false;
     T_Item* item = Find(name);
     if (item == nullptr) {
-        item = NewItem(static_cast<int32_t>(Hash(name)), name, strlen(name), type);
-        AddIndex(item, NewElem(data, size));
+        item = NewPackedItem(static_cast<int32_t>(Hash(name)), name, strlen(name), type, data,
+                             static_cast<uint32_t>(size));
         if (!itemList->AddItem(item)) {
-            FreeItem(item);
+            FreeItem(item, kPacked);
             return false;
         }
         return true;
     }
     if (item->type != type) return false;
     if (index == 0 || index > item->count) {
-        AddIndex(item, NewElem(data, size));
+        AddIndex(item, NewElem(data, static_cast<uint32_t>(size), kPacked));
         return true;
     }
     T_Elem* elem = SeekIndex(item, index);
@@ -226,9 +358,10 @@ bool ZoBag::Setdata(const char* name, T_Data type, const void* data, int size, i
         return true;
     }
     // Copy before freeing: `data` may point into the block being replaced.
+    // Bytes packed with their record stay until the element goes.
     void* block = malloc(size > 0 ? size : 1);
     if (size > 0) memcpy(block, data, size);
-    free(elem->data);
+    zolib_internal::FreeData(elem);
     elem->data = block;
     elem->size = size;
     return true;
@@ -362,9 +495,9 @@ bool ZoBag::CopyItem(ZoBag* source, const char* name, int index) {
     if (index != 0 && index > from->count) return false;
     if (index < 0) index = 1;
     T_Item* here = Find(name);
-    if (here == nullptr) return SetItem(itemList, from, index);
-    // Copying an item onto itself: snapshot the chain before it grows.
-    return SetItem(here, from, index);
+    if (here == nullptr) return CopyToList(itemList, from, index, kPacked);
+    // Copying an item onto itself: the chain is copied before it grows.
+    return CopyOnto(here, from, index, kPacked);
 }
 
 bool ZoBag::RemoveItem(const char* name, int index) {
@@ -372,17 +505,17 @@ bool ZoBag::RemoveItem(const char* name, int index) {
     if (item == nullptr) return false;
     if (index == 0) {
         if (!itemList->DelItem(static_cast<void*>(item))) return false;
-        FreeItem(item);
+        FreeItem(item, kPacked);
         return true;
     }
     if (index > item->count) return false;
     if (item->count == 1) {
         // The last element takes the item with it; unlink first so a refusal changes nothing.
         if (!itemList->DelItem(static_cast<void*>(item))) return false;
-        FreeItem(item);
+        FreeItem(item, kPacked);
         return true;
     }
-    return RemoveIndex(item, index);
+    return zolib_internal::RemoveElem(item, index, kPacked);
 }
 
 bool ZoBag::RenameItem(const char* oldName, const char* newName) {
@@ -391,7 +524,7 @@ bool ZoBag::RenameItem(const char* oldName, const char* newName) {
     size_t length = strlen(newName);
     char* copy = static_cast<char*>(malloc(length + 1));
     memcpy(copy, newName, length + 1);
-    free(item->name);
+    zolib_internal::FreeName(item);
     item->name = copy;
     item->hash = static_cast<int32_t>(Hash(newName));
     return true;
@@ -460,6 +593,7 @@ bool ZoBag::Split(ZoList* pieces, long limit) {
         auto found = sources.find(hash);
         T_Item* source = found == sources.end() ? nullptr : found->second.item;
         T_Elem* elem = source == nullptr ? nullptr : source->first;  // source element s
+        Slot* target = nullptr;  // the item's slot in the current piece, once looked up
         for (int s = 1, p = 1; s <= item->count; s++, p++) {
             // A buffer or a nested bag must fit the room left, even where a
             // new piece would take it. Its size is read as Getdata would.
@@ -470,22 +604,25 @@ bool ZoBag::Split(ZoList* pieces, long limit) {
                 break;
             }
             if (elem != nullptr) {
-                T_Elem* copy = NewElem(elem->data, elem->size);
-                auto into = placed.find(hash);
-                if (into != placed.end()) {
-                    LastElem(into->second)->next = copy;
-                    into->second.last = copy;
-                    into->second.item->count++;
+                if (target == nullptr) {
+                    auto into = placed.find(hash);
+                    if (into != placed.end()) target = &into->second;
+                }
+                if (target != nullptr) {
+                    T_Elem* copy = NewElem(elem->data, elem->size, kPacked);
+                    LastElem(*target)->next = copy;
+                    target->last = copy;
+                    target->item->count++;
                     size += kElemHeader + elem->size;
                 } else {
-                    T_Item* created =
-                        NewItem(source->hash, source->name, strlen(source->name), source->type);
-                    AddIndex(created, copy);
+                    size_t nameLength = NameLength(source);
+                    T_Item* created = NewPackedItem(source->hash, source->name, nameLength,
+                                                    source->type, elem->data, elem->size);
                     if (Append(piece->itemList, created)) {
-                        placed.emplace(hash, Slot{created, copy});
-                        size += kItemHeader + strlen(source->name) + kElemHeader + elem->size;
+                        target = &placed.emplace(hash, Slot{created, created->first}).first->second;
+                        size += kItemHeader + nameLength + kElemHeader + elem->size;
                     } else {
-                        FreeItem(created);
+                        FreeItem(created, kPacked);
                     }
                 }
             }
@@ -500,7 +637,7 @@ bool ZoBag::Split(ZoList* pieces, long limit) {
                     if (taken->count == 1) {
                         piece->itemList->DelItem(static_cast<void*>(taken));
                         size -= FlatSizeItem(taken);
-                        FreeItem(taken);
+                        FreeItem(taken, kPacked);
                         placed.erase(back);
                     } else {
                         T_Elem* before = nullptr;
@@ -511,7 +648,7 @@ bool ZoBag::Split(ZoList* pieces, long limit) {
                         }
                         if (gone == back->second.last) back->second.last = before;
                         size -= kElemHeader + gone->size;
-                        RemoveIndex(taken, p);
+                        zolib_internal::RemoveElem(taken, p, kPacked);
                     }
                 }
                 if (!Append(pieces, piece)) {
@@ -520,6 +657,7 @@ bool ZoBag::Split(ZoList* pieces, long limit) {
                 }
                 piece = new ZoBag(0, 0);
                 placed = {};  // clear() would cost the old bucket count every piece
+                target = nullptr;
                 size = kFlatHeader;
                 fresh = true;
                 p = 0;
@@ -552,24 +690,22 @@ bool ZoBag::Concat(ZoList* pieces) {
             auto from = theirs.find(hash);
             if (from == theirs.end()) continue;
             T_Item* source = from->second.item;
-            int copied;
+            if (source->first == nullptr) continue;
             T_Elem* last;
-            T_Elem* chain = CopyElems(source, 0, &copied, &last);
-            if (copied == 0) continue;
             auto here = mine.find(hash);
             if (here != mine.end()) {
+                int copied;
+                T_Elem* chain = CopyChain(source->first, true, &copied, kPacked, &last);
                 LastElem(here->second)->next = chain;
                 here->second.last = last;
                 here->second.item->count += copied;
                 continue;
             }
-            T_Item* added = NewItem(source->hash, source->name, strlen(source->name), source->type);
-            added->first = chain;
-            added->count = copied;
+            T_Item* added = CopyItemFrom(source, source->first, true, kPacked, &last);
             if (Append(itemList, added))
                 mine.emplace(hash, Slot{added, last});
             else
-                FreeItem(added);
+                FreeItem(added, kPacked);
         }
     }
     return true;

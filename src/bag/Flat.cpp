@@ -15,11 +15,18 @@
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "ZoLib needs a little-endian host");
 
 using zolib_internal::FreeItem;
+using zolib_internal::ItemList;
+using zolib_internal::Items;
 using zolib_internal::kElemHeader;
 using zolib_internal::kFlatHeader;
 using zolib_internal::kItemHeader;
+using zolib_internal::kLoose;
+using zolib_internal::kPacked;
+using zolib_internal::Layout;
+using zolib_internal::NameLength;
 using zolib_internal::NewElem;
 using zolib_internal::NewItem;
+using zolib_internal::NewPackedItem;
 
 namespace {
 
@@ -71,17 +78,17 @@ class Reader {
     size_t left;
 };
 
-bool ReadElem(Reader& in, T_Elem** elem) {
+bool ReadElem(Reader& in, T_Elem** elem, Layout layout) {
     uint32_t size;
     const char* data;
     if (!in.Read32(&size) || (data = in.Take(size)) == nullptr) return false;
-    *elem = NewElem(data, size);
+    *elem = NewElem(data, size, layout);
     return true;
 }
 
-bool ReadItem(Reader& in, T_Item** out) {
-    uint32_t hash, nameLength, type, count;
-    const char* name;
+bool ReadItem(Reader& in, T_Item** out, Layout layout) {
+    uint32_t hash, nameLength, type, count, size;
+    const char *name, *data;
     if (!in.Read32(&hash) || !in.Read32(&nameLength) || (name = in.Take(nameLength)) == nullptr ||
         !in.Read32(&type) || !in.Read32(&count))
         return false;
@@ -89,12 +96,20 @@ bool ReadItem(Reader& in, T_Item** out) {
     // hold is refused before any element is made.
     int32_t elements = static_cast<int32_t>(count);
     if (elements < 1 || count > in.Left() / kElemHeader) return false;
-    T_Item* item = NewItem(static_cast<int32_t>(hash), name, nameLength,
-                           static_cast<T_Data>(static_cast<int32_t>(type)));
-    T_Elem** tail = &item->first;
-    for (int32_t i = 0; i < elements; i++) {
-        if (!ReadElem(in, tail)) {
-            FreeItem(item);
+    // The first element comes with the item record.
+    if (!in.Read32(&size) || (data = in.Take(size)) == nullptr) return false;
+    T_Data itemType = static_cast<T_Data>(static_cast<int32_t>(type));
+    T_Item* item;
+    if (layout == kPacked) {
+        item = NewPackedItem(static_cast<int32_t>(hash), name, nameLength, itemType, data, size);
+    } else {
+        item = NewItem(static_cast<int32_t>(hash), name, nameLength, itemType);
+        AddIndex(item, NewElem(data, size, kLoose));
+    }
+    T_Elem** tail = &item->first->next;
+    for (int32_t i = 1; i < elements; i++) {
+        if (!ReadElem(in, tail, layout)) {
+            FreeItem(item, layout);
             return false;
         }
         tail = &(*tail)->next;
@@ -104,9 +119,12 @@ bool ReadItem(Reader& in, T_Item** out) {
     return true;
 }
 
-void FreeItems(ZoList* list) {
-    for (long i = 0; i < list->Size(); i++)
-        FreeItem(static_cast<T_Item*>(list->GetItem(i)));
+// Frees and drops the items of `list` from position `from` on.
+void DropItems(ZoList* list, long from) {
+    for (long i = list->Size() - 1; i >= from; i--) {
+        FreeItem(static_cast<T_Item*>(list->GetItem(i)), kPacked);
+        list->DelItem(i);
+    }
 }
 
 }  // namespace
@@ -131,16 +149,16 @@ char* FlattenIndex(T_Elem* elem, char* p, int /*n*/) {
 
 const char* UnflattenIndex(T_Elem** elem, const char* p, int /*n*/) {
     Reader in(p, SIZE_MAX);
-    ReadElem(in, elem);
+    ReadElem(in, elem, kLoose);
     return in.Position();
 }
 
 unsigned long FlatSizeItem(T_Item* item) {
-    return kItemHeader + strlen(item->name) + FlatSizeIndex(item->first);
+    return kItemHeader + NameLength(item) + FlatSizeIndex(item->first);
 }
 
 char* FlattenItem(T_Item* item, char* p) {
-    size_t nameLength = strlen(item->name);
+    size_t nameLength = NameLength(item);
     p = Put32(p, static_cast<uint32_t>(item->hash));
     p = Put32(p, static_cast<uint32_t>(nameLength));
     memcpy(p, item->name, nameLength);
@@ -152,7 +170,7 @@ char* FlattenItem(T_Item* item, char* p) {
 
 const char* UnflattenItem(T_Item** item, const char* p) {
     Reader in(p, SIZE_MAX);
-    if (!ReadItem(in, item)) {
+    if (!ReadItem(in, item, kLoose)) {
         *item = nullptr;
         return nullptr;
     }
@@ -163,9 +181,9 @@ const char* UnflattenItem(T_Item** item, const char* p) {
 
 unsigned long ZoBag::FlatSize(bool zip) {
     unsigned long size = kFlatHeader;
-    T_Item* item;
-    for (long i = 0; (item = static_cast<T_Item*>(itemList->GetItem(i))) != nullptr; i++)
-        size += FlatSizeItem(item);
+    ItemList* items = Items(itemList);
+    for (long i = 0; i < items->Size(); i++)
+        size += FlatSizeItem(items->At(i));
     return zip ? MaxZippedSize(size - 1) + 1 : size;
 }
 
@@ -175,22 +193,25 @@ char* ZoBag::FlattenBody(char* p, uint32_t sizeField) {
     p = Put32(p, when);
     p = Put32(p, sizeField);
     p = Put32(p, static_cast<uint32_t>(itemList->Size()));
-    T_Item* item;
-    for (long i = 0; (item = static_cast<T_Item*>(itemList->GetItem(i))) != nullptr; i++)
-        p = FlattenItem(item, p);
+    ItemList* items = Items(itemList);
+    for (long i = 0; i < items->Size(); i++)
+        p = FlattenItem(items->At(i), p);
     return p;
 }
 
 bool ZoBag::Flatten(char* buffer, unsigned long* size, bool zip) {
     if (buffer == nullptr || (zip && size == nullptr)) return false;
-    unsigned long plain = FlatSize(false);
-    if (plain > UINT32_MAX) return false;
     memcpy(buffer, kMagic, 3);
     if (!zip) {
+        // One pass: the size field is filled in once the items are written.
         buffer[3] = 0;
-        FlattenBody(buffer + 4, static_cast<uint32_t>(plain));
+        unsigned long plain = FlattenBody(buffer + 4, 0) - buffer;
+        if (plain > UINT32_MAX) return false;
+        Put32(buffer + 16, static_cast<uint32_t>(plain));
         return true;
     }
+    unsigned long plain = FlatSize(false);
+    if (plain > UINT32_MAX) return false;
     // The compressed body carries its own length in the size field, not the
     // plain length: the 4-byte lead is not part of it.
     uint32_t body = static_cast<uint32_t>(plain - 4);
@@ -223,20 +244,22 @@ bool ZoBag::Unflatten(const char* buffer, unsigned long length) {
     int32_t items = static_cast<int32_t>(count);
     if (items < 0 || count > in.Left() / kItemHeader) return false;
 
-    // Items are gathered aside and handed over only when all of them read
-    // well, so a damaged record adds nothing.
-    ZoList parsed(items, 1);
+    // Items go straight into the list, which grows once for all of them (the
+    // count is bounded by the bytes); a damaged record takes every item of
+    // this call out again, so a failure adds nothing.
+    long before = itemList->Size();
+    itemList->IncTo(before + items);
     for (int32_t i = 0; i < items; i++) {
         T_Item* item;
-        if (!ReadItem(in, &item)) {
-            FreeItems(&parsed);
+        if (!ReadItem(in, &item, kPacked)) {
+            DropItems(itemList, before);
             return false;
         }
-        parsed.AddItem(item);
-    }
-    if (!itemList->AddList(&parsed)) {
-        FreeItems(&parsed);
-        return false;
+        if (!itemList->AddItem(item)) {
+            FreeItem(item, kPacked);
+            DropItems(itemList, before);
+            return false;
+        }
     }
     return true;
 }

@@ -133,9 +133,9 @@ class ZOLIB_API ZoBag {
     unsigned long FlatSize(bool zip);
     // Writes the flat bag into `buffer`, which holds at least FlatSize(zip)
     // bytes. Plain: `size` is ignored (may be null). Compressed: *size
-    // receives the length written. False when compression fails (the first
-    // bytes of `buffer` may be written) or the bag is too large for the
-    // format's 32-bit size field.
+    // receives the length written. False when compression fails or the bag
+    // is too large for the format's 32-bit size field (`buffer` may be
+    // written by then).
     bool Flatten(char* buffer, unsigned long* size, bool zip);
     // Appends the items of the flat bag (plain or compressed) held in
     // `length` bytes, after the items already here; same names are not
