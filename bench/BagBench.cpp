@@ -111,6 +111,7 @@ BENCHMARK(BM_Large_memcpy);
 
 // Arg: approximate plain flat size of the bag.
 void BM_Zip_ZoLib(benchmark::State& state) {
+    bench::KeepHeap();
     ZoBag* bag = bench::MakeTextBag(static_cast<size_t>(state.range(0)));
     std::vector<char> buffer(bag->FlatSize(true));
     for (auto _ : state) {
@@ -127,6 +128,7 @@ BENCHMARK(BM_Zip_ZoLib)->Arg(256)->Arg(64 << 10);
 
 // The bare zlib calls on the same plain flat bytes, nothing else.
 void BM_Zip_zlib(benchmark::State& state) {
+    bench::KeepHeap();
     ZoBag* bag = bench::MakeTextBag(static_cast<size_t>(state.range(0)));
     std::vector<char> flat(bag->FlatSize(false));
     bag->Flatten(flat.data(), nullptr, false);

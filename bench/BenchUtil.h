@@ -3,6 +3,8 @@
 
 #include <zolib/bag/Bag.h>
 
+#include <malloc.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -60,6 +62,17 @@ inline ZoBag* MakeTextBag(size_t flatBytes) {
     std::vector<char> text = TextBytes(flatBytes > used ? flatBytes - used : 1);
     bag->Setdata("text", T_BUFFER, text.data(), static_cast<int>(text.size()), 0);
     return bag;
+}
+
+// glibc gives memory at the top of its heap back to the system once more
+// than 128 KiB of it is free, until the process frees a large mapped block;
+// from then on it keeps up to twice that block's size. zlib's one-shot calls
+// allocate and free about 256 KiB each, so in a process that gives memory
+// back they pay for fresh pages on every call. The compression benchmarks
+// fix the cheaper case for both sides, whatever ran before them.
+inline void KeepHeap() {
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
 }
 
 }  // namespace bench
