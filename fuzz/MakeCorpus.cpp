@@ -83,6 +83,24 @@ int main(int argc, char** argv) {
     Write("fuzz_unzip", "text", Zipped("a small text, a small text, a small text"));
     Write("fuzz_unzip", "flat", Zipped(Flat(full, false)));
 
+    // What arrives on a looper's pipe: bags as Send writes them (compressed),
+    // plain ones, raw bytes, two messages read together, and a bag larger
+    // than one read of the looper's 4096-byte buffer.
+    ZoBag large(0x1a, 0);
+    std::string noise(6000, '\0');
+    unsigned int seed = 12345;
+    for (char& c : noise) {
+        seed = seed * 1103515245u + 12345u;
+        c = static_cast<char>(seed >> 24);
+    }
+    large.Setdata("noise", T_BUFFER, noise.data(), static_cast<int>(noise.size()), 0);
+    Write("fuzz_channel", "example", Flat(example, true));
+    Write("fuzz_channel", "full", Flat(full, true));
+    Write("fuzz_channel", "nested-plain", Flat(nested, false));
+    Write("fuzz_channel", "raw", "raw bytes, not a bag");
+    Write("fuzz_channel", "two", Flat(example, true) + Flat(full, true));
+    Write("fuzz_channel", "large", Flat(large, true));
+
     std::string dir = root + "/fuzz_loadfile";
     mkdir(dir.c_str(), 0755);
     SaveToFile((dir + "/empty").c_str(), &empty);

@@ -32,11 +32,13 @@ cmake --build --preset fuzz -j "$jobs"
 fuzz_work="$(mktemp -d)"
 trap 'rm -rf "$fuzz_work" "$summary"' EXIT
 fuzzed=0
-for target in fuzz_unflatten fuzz_peek fuzz_unzip fuzz_loadfile; do
+for target in fuzz_unflatten fuzz_peek fuzz_unzip fuzz_loadfile fuzz_fromjson fuzz_channel; do
     # New inputs go to a scratch corpus; the committed seeds are only read.
     mkdir -p "$fuzz_work/$target"
+    dict=()
+    [[ -f fuzz/$target.dict ]] && dict=(-dict="fuzz/$target.dict")
     if ! build/fuzz/fuzz/$target -max_total_time="${ZOLIB_FUZZ_SECONDS:-15}" -timeout=10 \
-        -rss_limit_mb=2048 -artifact_prefix="build/fuzz/$target-" \
+        -rss_limit_mb=2048 -artifact_prefix="build/fuzz/$target-" "${dict[@]}" \
         "$fuzz_work/$target" "fuzz/corpus/$target" >"$fuzz_work/$target.log" 2>&1; then
         tail -n 60 "$fuzz_work/$target.log"
         echo "fuzz: $target FAILED (reproducer kept as build/fuzz/$target-*)"

@@ -32,12 +32,18 @@ ZOLIB_API extern const char* const ZoLib_Build_Date;  // e.g. "Sun Dec  6 01:24:
 #include <zolib/threads/Thread.h>
 
 // Messaging
+#include <zolib/messaging/Channel.h>
+#include <zolib/messaging/Looper.h>
 #include <zolib/messaging/Member.h>
+#include <zolib/messaging/MsgBox.h>
+#include <zolib/messaging/Multiplexer.h>
+#include <zolib/messaging/Pipe.h>
 #include <zolib/messaging/ShMemory.h>
 
 // File system
 #include <zolib/fs/Directory.h>
 #include <zolib/fs/Entry.h>
+#include <zolib/fs/FolderWatcher.h>
 #include <zolib/fs/Path.h>
 
 // Application support

@@ -23,7 +23,8 @@ std::atomic<int> destroyed{0};
 // A member that counts its team events and runs until stopped.
 class Member : public ZoThread {
   public:
-    explicit Member(const char* name, long runFor = -1) : ZoThread(name), runFor(runFor) {}
+    explicit Member(const char* name, long runFor = -1, bool heedStop = true)
+        : ZoThread(name), runFor(runFor), heedStop(heedStop) {}
     ~Member() override {
         Halt();
         destroyed++;
@@ -31,7 +32,7 @@ class Member : public ZoThread {
 
     void Process() override {
         auto start = std::chrono::steady_clock::now();
-        while (!IsStopped() && (runFor < 0 || MillisecondsSince(start) < runFor)) {
+        while (!(heedStop && IsStopped()) && (runFor < 0 || MillisecondsSince(start) < runFor)) {
             rounds++;
             mSnooze(1);
         }
@@ -47,6 +48,9 @@ class Member : public ZoThread {
     }
 
     long runFor;  // ms; -1 until stopped
+    // Cancel() also sets the stop flag: a member that heeds it may leave its
+    // loop before reaching the cancellation point, and then is not canceled.
+    bool heedStop;
     std::atomic<long> rounds{0};
     std::atomic<bool> canceled{false};
     int attached = 0;
@@ -118,7 +122,7 @@ TEST(TeamMembers, DestroyingTheTeamDeletesOnlyItsMembers) {
 
 TEST(TeamControl, RunsSuspendsResumesAndCancelsTogether) {
     ZoTeam team("crew");
-    Member a("a"), b("b");
+    Member a("a", -1, false), b("b", -1, false);
     team.Attach(&a);
     team.Attach(&b);
     EXPECT_FALSE(team.IsRunning());

@@ -1,0 +1,28 @@
+// The JSON reader of zobag takes text that other tools wrote. Whatever it
+// accepts must be the exact flat form of a bag, and that bag's JSON form must
+// read back to the same bytes.
+#include <zolib/bag/Bag.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "BagJson.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string flat, error;
+    if (!JsonToFlat(reinterpret_cast<const char*>(data), size, &flat, &error)) {
+        if (error.empty()) abort();  // every refusal says why
+        return 0;
+    }
+    ZoBag bag(0, 0);
+    if (!bag.Unflatten(flat.data(), flat.size())) abort();
+    std::string plain(bag.FlatSize(false), '\0');
+    if (!bag.Flatten(&plain[0], nullptr, false) || plain != flat) abort();
+
+    std::string json, again;
+    if (!BagToJson(&bag, -1, &json, &error)) abort();
+    if (!JsonToFlat(json.data(), json.size(), &again, &error) || again != flat) abort();
+    return 0;
+}

@@ -1,0 +1,114 @@
+// ZoLooper: the library's message loop, a thread that waits on channels.
+//
+// A looper is at once a ZoThread (its thread runs the loop), a ZoMultiplexer
+// (its channels and the wait) and a ZoLocker (serialising posters). Other
+// threads hand it bags with PostMessage(), which writes the bag's pointer
+// into the looper's own message box; further channels (pipes from other
+// threads or processes) may be connected. Run() starts the loop: Init(),
+// then waits; every bag received, posted or unflattened from a channel, goes
+// to MessageReceived(), raw bytes to DataReceived(data, length), and each
+// wait that times out to TimeOut(). Ready channels are served once per wait,
+// highest priority first; bags posted by one thread arrive in posting order.
+//
+// Ending: Init() or TimeOut() returning false ends the loop. Stop() is seen
+// only after the wait in progress returns, so a looper without a time-out
+// needs one more message (PostMessage(0)), which is still handled, before
+// it ends. A finished looper cannot be started again.
+//
+// Ownership: the looper owns every bag posted to it (a copy when asked for
+// one), and every bag it unflattens, until a handler detaches it with
+// DetachCurrentMessage(); otherwise the bag is deleted when the handler
+// returns. Bags still queued when the looper is destroyed are deleted
+// unhandled. Connected application channels stay the application's.
+// Blocking: PostMessage waits for the looper's lock and, while 8192 posted
+// bags are already waiting, for room in the box. The loop never takes the
+// lock, so posting never waits for a handler.
+// Threads: the hooks, the handlers and Process() run on the loop thread.
+// PostMessage may be called from any thread, the loop thread included (a
+// handler that posts while the box is full waits for ever). Empty() and
+// Flush() take the lock; call them from the loop thread or while the loop is
+// not running, and never post from a handler that Flush() runs. Sending a
+// bag through a connected channel uses the shared buffer, which belongs to
+// the loop thread: other threads post, or write through a channel of their
+// own on the same pipe.
+// Destruction aborts a running loop wherever it is (see ZoThread::Abort():
+// stop the loop first if it may be inside a handler) and must not happen on
+// the loop thread. A subclass whose handlers use its own members calls
+// Halt() first in its destructor.
+// Failure: nothing is reported. If the message box's pipe could not be made,
+// the box is not waited on, posted bags are deleted at once unhandled, and
+// Empty() and Flush() find nothing; connected channels and time-outs still
+// work. A channel message that cannot be read or unflattened is dropped
+// without a handler call.
+#pragma once
+
+#include <zolib/Export.h>
+#include <zolib/bag/Bag.h>
+#include <zolib/messaging/MsgBox.h>
+#include <zolib/messaging/Multiplexer.h>
+#include <zolib/threads/Locker.h>
+#include <zolib/threads/Thread.h>
+
+class ZOLIB_API ZoLooper : public ZoThread, public ZoMultiplexer, public ZoLocker {
+  public:
+    // `name` is kept as a pointer (ZoThread); `bufferSize` is the largest
+    // message a connected channel can carry (a negative size counts as 0).
+    // Makes and connects the message box; does not start the thread.
+    ZoLooper(const char* name, int bufferSize);
+    // Ends the loop thread (abort), deletes the bag being handled and every
+    // bag still queued, and the message box.
+    ~ZoLooper() override;
+
+    // The loop; runs on the looper's thread after Run().
+    void Process() override;
+    // Called once on the loop thread before the first wait; false ends the
+    // loop before it starts. True here.
+    virtual bool Init();
+    // Called on the loop thread after each wait that timed out; false ends
+    // the loop. True here.
+    virtual bool TimeOut();
+    // Raw bytes (not a flat bag) read from a connected channel; `data` points
+    // into the shared buffer and is valid until the next receive. Nothing here.
+    virtual void DataReceived(char* data, unsigned int length);
+    // Every bag received. The bag is deleted when this returns unless it was
+    // detached. Nothing here.
+    virtual void MessageReceived(ZoBag* message);
+    // The dispatch of one ready channel: receives into the current message
+    // and calls the matching handler.
+    void DataReceived(ZoChannel* channel) override;
+
+    // Hands a bag to the loop: a new copy of it when `copy` is true (the
+    // caller keeps its bag), else the bag itself, which the caller gives up
+    // and must not touch again. A null bag is ignored.
+    void PostMessage(ZoBag* bag, bool copy);
+    // Posts a new empty bag with this message code.
+    void PostMessage(unsigned long what);
+    // The bag being handled, or null.
+    ZoBag* CurrentMessage() { return current; }
+    // Keeps the current bag from being deleted after its handler; whoever
+    // took it (CurrentMessage() or the handler's argument) owns it now.
+    void DetachCurrentMessage() { current = nullptr; }
+    // The priority of posted bags among the looper's channels (initially 0).
+    // Channels are sorted when the loop starts; later changes need an
+    // explicit SortInputs().
+    void SetPriority(unsigned char priority);
+    // Deletes every bag waiting in the box, unhandled.
+    void Empty();
+    // Hands every bag waiting in the box to MessageReceived() on the calling
+    // thread, in order, deleting each one not detached.
+    void Flush();
+
+  protected:
+    ZoBag* current;    // the bag being handled; the loop thread's
+    ZoMsgBox* msgBox;  // owned
+
+  private:
+    // Receives the waiting bags into current under the lock; handles each
+    // one when `handle` is true, then deletes it unless detached.
+    void Drain(bool handle);
+    // Runs MessageReceived(current), then deletes current unless the handler
+    // detached it (also when the thread is cancelled inside the handler).
+    void HandleCurrent();
+    // Deletes current unless a handler detached it.
+    void DropCurrent();
+};

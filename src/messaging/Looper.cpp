@@ -1,0 +1,157 @@
+#include <zolib/messaging/Looper.h>
+#include <zolib/threads/Snooze.h>
+
+#include "threads/internal/Unwind.h"
+
+#include <sys/ioctl.h>
+
+#include <cerrno>
+
+namespace {
+
+// A failed wait that fails again at once (a connected descriptor was closed)
+// would otherwise keep the loop thread spinning.
+constexpr unsigned long kPauseAfterFailedWaitMs = 10;
+
+// The box still holds bytes nobody has read: one non-blocking look.
+bool Unread(int fd) {
+    int bytes = 0;
+    return fd >= 0 && ioctl(fd, FIONREAD, &bytes) == 0 && bytes > 0;
+}
+
+}  // namespace
+
+ZoLooper::ZoLooper(const char* name, int bufferSize)
+    : ZoThread(name),
+      ZoMultiplexer(bufferSize < 0 ? 0u : static_cast<unsigned int>(bufferSize)),
+      ZoLocker(),
+      current(nullptr),
+      msgBox(new ZoMsgBox(0)) {
+    // A box whose pipe could not be made is never waited on (there is no
+    // descriptor to wait for); posting to it fails (see PostMessage).
+    if (msgBox->InitCheck()) Connect(msgBox);
+}
+
+ZoLooper::~ZoLooper() {
+    // The loop thread goes first: until it is gone it may walk the channel
+    // list, hold a bag in current or read the box.
+    Halt();
+    Disconnect(msgBox);
+    DropCurrent();
+    Empty();
+    delete msgBox;
+}
+
+ZOLIB_UNWOUND void ZoLooper::Process() {
+    bool stop = !Init();
+    SortInputs();
+    while (!stop && !IsStopped()) {
+        int result = Listen();
+        if (result == 0)
+            stop = !TimeOut();
+        else if (result < 0)
+            mSnooze(kPauseAfterFailedWaitMs);
+    }
+}
+
+bool ZoLooper::Init() {
+    return true;
+}
+
+bool ZoLooper::TimeOut() {
+    return true;
+}
+
+void ZoLooper::DataReceived(char*, unsigned int) {}
+
+void ZoLooper::MessageReceived(ZoBag*) {}
+
+ZOLIB_UNWOUND void ZoLooper::DataReceived(ZoChannel* channel) {
+    char* data = nullptr;
+    unsigned int length = 0;
+    if (!channel->Receive(&current, &data, &length)) return;  // dropped unhandled
+    if (current != nullptr) {
+        HandleCurrent();
+    } else {
+        DataReceived(data, length);
+    }
+}
+
+ZOLIB_UNWOUND void ZoLooper::HandleCurrent() {
+    // A handler may be a cancellation point: the bag it was handling goes
+    // with the unwinding thread, as it would after the handler, instead of
+    // waiting in current for a receive that would overwrite it.
+    struct Drop {
+        ZoLooper* looper;
+        bool returned;
+        ~Drop() {
+            if (!returned) ZoCleanDeadStack();
+            looper->DropCurrent();
+        }
+    } drop{this, false};
+    MessageReceived(current);
+    drop.returned = true;
+}
+
+void ZoLooper::PostMessage(ZoBag* bag, bool copy) {
+    if (bag == nullptr) return;
+    ZoBag* message = copy ? new ZoBag(bag) : bag;
+    // A poster cancelled in the write would leave the lock held for ever.
+    int state;
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
+    Lock();
+    bool sent;
+    do {
+        // One pointer is written whole or not at all, so a retry after an
+        // interruption cannot queue a bag twice.
+        sent = msgBox->Send(message, nullptr);
+    } while (!sent && errno == EINTR);
+    Unlock();
+    pthread_setcancelstate(state, &state);
+    // The looper owns the message from the call on; one that could not be
+    // queued would otherwise belong to nobody.
+    if (!sent) delete message;
+}
+
+void ZoLooper::PostMessage(unsigned long what) {
+    PostMessage(new ZoBag(what, 0), false);
+}
+
+void ZoLooper::SetPriority(unsigned char priority) {
+    msgBox->SetPriority(priority);
+}
+
+void ZoLooper::Empty() {
+    Drain(false);
+}
+
+void ZoLooper::Flush() {
+    Drain(true);
+}
+
+ZOLIB_UNWOUND void ZoLooper::Drain(bool handle) {
+    Lock();
+    // The lock must not stay held by a thread cancelled inside a handler.
+    struct Release {
+        ZoLooper* looper;
+        bool returned;
+        ~Release() {
+            if (!returned) ZoCleanDeadStack();
+            looper->Unlock();
+        }
+    } release{this, false};
+    while (Unread(msgBox->Device(WAY_READ))) {
+        if (!msgBox->Receive(&current)) break;
+        if (handle && current != nullptr)
+            HandleCurrent();
+        else
+            DropCurrent();
+    }
+    release.returned = true;
+}
+
+void ZoLooper::DropCurrent() {
+    ZoBag* done = current;
+    current = nullptr;
+    delete done;
+}

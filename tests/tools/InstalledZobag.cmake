@@ -1,0 +1,52 @@
+# Runs an installed zobag on real files with no library path set:
+#   cmake -DZOBAG=<prefix>/bin/zobag -DWORK=<scratch dir> -P InstalledZobag.cmake
+file(READ_ELF ${ZOBAG} RUNPATH runpath CAPTURE_ERROR elf_error)
+if(elf_error OR NOT runpath MATCHES "^\\$ORIGIN/")
+    message(FATAL_ERROR "zobag: RUNPATH '${runpath}' is not relative to the tool ${elf_error}")
+endif()
+
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+
+function(zobag)
+    cmake_parse_arguments(ARG "" "INPUT;OUTPUT;EXPECT" "" ${ARGN})
+    set(io "")
+    if(ARG_INPUT)
+        set(io INPUT_FILE ${ARG_INPUT})
+    endif()
+    if(NOT DEFINED ARG_EXPECT)
+        set(ARG_EXPECT 0)
+    endif()
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=LD_LIBRARY_PATH ${ZOBAG}
+            ${ARG_UNPARSED_ARGUMENTS} ${io}
+        RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT status STREQUAL "${ARG_EXPECT}")
+        message(FATAL_ERROR "zobag ${ARG_UNPARSED_ARGUMENTS}: status ${status}, expected "
+            "${ARG_EXPECT}\n${out}${err}")
+    endif()
+    if(ARG_OUTPUT)
+        set(${ARG_OUTPUT} "${out}" PARENT_SCOPE)
+    endif()
+endfunction()
+
+set(json [[{"zobag":1,"what":7,"who":0,"when":0,"items":[{"name":"n","type":"int32","values":[1,-2]},{"name":"l","type":"int64","values":["9007199254740993"]}]}]])
+file(WRITE ${WORK}/in.json "${json}")
+zobag(from-json ${WORK}/in.json ${WORK}/a.bag)
+zobag(to-json --compact ${WORK}/a.bag OUTPUT back)
+if(NOT back STREQUAL "${json}\n")
+    message(FATAL_ERROR "to-json gave\n${back}instead of\n${json}")
+endif()
+zobag(from-json - ${WORK}/b.bag INPUT ${WORK}/in.json)
+zobag(split ${WORK}/a.bag 53 ${WORK}/pieces OUTPUT pieces)
+string(REPLACE "\n" ";" pieces "${pieces}")
+list(FILTER pieces EXCLUDE REGEX "^$")
+zobag(concat ${WORK}/c.bag ${pieces})
+foreach(copy b c)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${WORK}/a.bag ${WORK}/${copy}.bag
+        RESULT_VARIABLE differ)
+    if(differ)
+        message(FATAL_ERROR "${copy}.bag differs from a.bag")
+    endif()
+endforeach()
+zobag(print ${WORK}/in.json EXPECT 1)
+message(STATUS "installed zobag: round trip, split and concat ok")
