@@ -15,7 +15,7 @@ import sys
 ROWS = [
     ("1  PostMessage throughput", "BM_Post_ZoLib", "BM_Post_floor",
      "pipe+select by hand", "speed", "real", (">=", 0.8)),
-    ("1  One-way latency (ping-pong / 2)", "BM_PingPong_ZoLib", "BM_PingPong_pipe",
+    ("1  One-way latency (two loopers)", "BM_PingPong_ZoLib", "BM_PingPong_pipe",
      "pipe ping-pong", "speed", "real", None),
     ("2  Flatten+unflatten, 20 items", "BM_Serialise_ZoLib", "BM_Serialise_msgpack",
      "msgpack-c", "speed", "cpu", (">=", 1.0)),
@@ -54,8 +54,9 @@ def load(path):
         if b.get("run_type") != "aggregate":
             continue
         # Names carry suffixes such as /iterations:200/manual_time.
-        name = b["run_name"].replace("/manual_time", "")
-        name = "/".join(p for p in name.split("/") if not p.startswith("iterations:"))
+        parts = b["run_name"].split("/")
+        name = "/".join(p for p in parts
+                        if p not in ("manual_time", "real_time") and not p.startswith("iterations:"))
         scale = UNIT[b["time_unit"]]
         times = {"real": b["real_time"] * scale, "cpu": b["cpu_time"] * scale}
         if b["aggregate_name"] == "median":
@@ -106,10 +107,10 @@ def main():
     for row in lines:
         print(fmt % row)
     print()
-    print("Times are medians over the repetitions (%s clock per row: cpu for single-thread work,"
-          " real where threads hand work to each other). Noise is the larger coefficient of"
-          " variation of the pair. Load average at start: %s." %
-          ("thread-CPU or wall", ", ".join("%.2f" % x for x in context.get("load_avg", []))))
+    print("Medians over the repetitions: thread CPU time for work on one thread, wall time where"
+          " threads hand work to each other. Noise: the larger coefficient of variation of the"
+          " pair. Load average at start: %s." %
+          ", ".join("%.2f" % x for x in context.get("load_avg", [])))
 
 
 if __name__ == "__main__":
