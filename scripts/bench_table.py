@@ -95,10 +95,11 @@ def main():
                       "%.0f%%" % (noise * 100)))
     memory = counters.get("BM_BagMemory")
     if memory:
-        lines.append(("6  Bag memory per int32 element", "%.0f B" % memory["overhead"],
-                      "beyond the 4-byte payload", "", "", "report", ""))
-        lines.append(("6  Bag memory per one-element item", "%.0f B" % memory["item_overhead"],
-                      "name included", "", "", "report", ""))
+        lines.append(("6  Bag memory per int32 element", "%.0f B / %.0f B" %
+                      (memory["appended"], memory["received"]),
+                      "beyond the payload: appended / received", "", "", "report", ""))
+        lines.append(("6  Bag memory per one-element item", "%.0f B" % memory["item"],
+                      "beyond the payload, name included", "", "", "report", ""))
 
     widths = [max(len(str(row[i])) for row in [head] + lines) for i in range(len(head))]
     fmt = "| " + " | ".join("%%-%ds" % w for w in widths) + " |"

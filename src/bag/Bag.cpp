@@ -25,14 +25,17 @@ namespace zolib_internal {
 
 namespace {
 
-// A packed item's block: the T_Item, a pointer to its first element (which
-// stays in the block even when it is no longer first), the name's length as
-// 32 bits, the name and its NUL, then that element at the next 8-byte
-// boundary with its bytes behind it. The name lies 12 bytes past the record,
-// an address no heap block can start at, so a packed name is known by its
-// address alone; so are packed bytes, which lie inside their record's block.
-constexpr size_t kResidentAt = sizeof(T_Item);
-constexpr size_t kLengthAt = kResidentAt + sizeof(T_Elem*);
+// A packed item's block: the T_Item, the block's size, the bytes of it in
+// use and the name's length (32 bits each), the name and its NUL, and from
+// the next 8-byte boundary on, elements with their bytes, each taking
+// ElemRoom bytes. The name lies 44 bytes into the block, an address no heap
+// block can start at, so a packed name is known by its address alone; packed
+// elements and packed bytes lie inside their own item's or element's block.
+// Blocks stay below 4 GiB: beyond that, elements (or even the name) get
+// blocks of their own.
+constexpr size_t kBlockSizeAt = sizeof(T_Item);
+constexpr size_t kUsedAt = kBlockSizeAt + sizeof(uint32_t);
+constexpr size_t kLengthAt = kUsedAt + sizeof(uint32_t);
 constexpr size_t kNameAt = kLengthAt + sizeof(uint32_t);
 // A name too long for the length word is counted instead.
 constexpr uint32_t kCountName = UINT32_MAX;
@@ -40,23 +43,35 @@ constexpr uint32_t kCountName = UINT32_MAX;
 char* Block(T_Item* item) {
     return reinterpret_cast<char*>(item);
 }
+uint32_t Field(T_Item* item, size_t at) {
+    uint32_t value;
+    memcpy(&value, Block(item) + at, sizeof value);
+    return value;
+}
+void SetField(T_Item* item, size_t at, size_t value) {
+    uint32_t field = static_cast<uint32_t>(value);
+    memcpy(Block(item) + at, &field, sizeof field);
+}
 void* PackedData(T_Elem* elem) {
     return elem + 1;
 }
 char* PackedName(T_Item* item) {
     return Block(item) + kNameAt;
 }
-// The element packed with the item (a packed item only).
-T_Elem* Resident(T_Item* item) {
-    T_Elem* resident;
-    memcpy(&resident, Block(item) + kResidentAt, sizeof resident);
-    return resident;
+size_t Align8(size_t n) {
+    return (n + 7) & ~size_t{7};
+}
+// True when the element lies in the block of its (packed) item.
+bool InBlock(T_Item* item, T_Elem* elem) {
+    uintptr_t offset = reinterpret_cast<uintptr_t>(elem) - reinterpret_cast<uintptr_t>(item);
+    return offset < Field(item, kBlockSizeAt);
 }
 
-// Frees an element: the record too unless it lies in its item's block.
-void FreeElem(T_Elem* elem, T_Elem* resident) {
+// Frees an element of `item`: the record too unless it lies in the item's
+// block (a packed item's; `item` is null for a loose one).
+void FreeElem(T_Item* item, T_Elem* elem) {
     FreeData(elem);
-    if (elem != resident) free(elem);
+    if (item == nullptr || !InBlock(item, elem)) free(elem);
 }
 
 }  // namespace
@@ -93,24 +108,46 @@ T_Item* NewItem(int32_t hash, const char* name, size_t nameLength, T_Data type) 
     return item;
 }
 
-T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data type,
-                      const void* data, uint32_t size) {
-    size_t elemAt = (kNameAt + nameLength + 1 + 7) & ~size_t{7};
-    T_Item* item = static_cast<T_Item*>(malloc(elemAt + sizeof(T_Elem) + (size > 0 ? size : 1)));
-    T_Elem* elem = reinterpret_cast<T_Elem*>(Block(item) + elemAt);
-    uint32_t length = nameLength < kCountName ? static_cast<uint32_t>(nameLength) : kCountName;
-    memcpy(Block(item) + kResidentAt, &elem, sizeof elem);
-    memcpy(Block(item) + kLengthAt, &length, sizeof length);
+size_t ElemRoom(uint32_t size) {
+    return Align8(sizeof(T_Elem) + (size > 0 ? size : 1));
+}
+
+T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data type, size_t room) {
+    size_t used = Align8(kNameAt + nameLength + 1);
+    bool nameInside = used <= UINT32_MAX;
+    if (!nameInside) used = Align8(kNameAt);
+    if (used + room > UINT32_MAX) room = 0;
+    T_Item* item = static_cast<T_Item*>(malloc(used + room));
+    SetField(item, kBlockSizeAt, used + room);
+    SetField(item, kUsedAt, used);
+    SetField(item, kLengthAt, nameLength < kCountName ? nameLength : kCountName);
     item->hash = hash;
-    item->name = PackedName(item);
+    item->name = nameInside ? PackedName(item) : static_cast<char*>(malloc(nameLength + 1));
     if (nameLength > 0) memcpy(item->name, name, nameLength);
     item->name[nameLength] = '\0';
     item->type = type;
+    item->count = 0;
+    item->first = nullptr;
+    return item;
+}
+
+T_Elem* PackElem(T_Item* item, const void* data, uint32_t size) {
+    size_t used = Field(item, kUsedAt);
+    size_t room = ElemRoom(size);
+    if (Field(item, kBlockSizeAt) - used < room) return NewElem(data, size, kPacked);
+    SetField(item, kUsedAt, used + room);
+    T_Elem* elem = reinterpret_cast<T_Elem*>(Block(item) + used);
     elem->size = size;
     elem->data = PackedData(elem);
     if (size > 0) memcpy(elem->data, data, size);
     elem->next = nullptr;
-    item->first = elem;
+    return elem;
+}
+
+T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data type,
+                      const void* data, uint32_t size) {
+    T_Item* item = NewPackedItem(hash, name, nameLength, type, ElemRoom(size));
+    item->first = PackElem(item, data, size);
     item->count = 1;
     return item;
 }
@@ -120,17 +157,16 @@ void FreeName(T_Item* item) {
 }
 
 size_t NameLength(T_Item* item) {
-    uint32_t length = kCountName;
-    if (item->name == PackedName(item)) memcpy(&length, Block(item) + kLengthAt, sizeof length);
+    uint32_t length = item->name == PackedName(item) ? Field(item, kLengthAt) : kCountName;
     return length != kCountName ? length : strlen(item->name);
 }
 
 void FreeItem(T_Item* item, Layout layout) {
     if (item == nullptr) return;
-    T_Elem* resident = layout == kPacked ? Resident(item) : nullptr;
+    T_Item* block = layout == kPacked ? item : nullptr;
     for (T_Elem* elem = item->first; elem != nullptr;) {
         T_Elem* next = elem->next;
-        FreeElem(elem, resident);
+        FreeElem(block, elem);
         elem = next;
     }
     FreeName(item);
@@ -145,7 +181,7 @@ bool RemoveElem(T_Item* item, int index, Layout layout) {
         link = &(*link)->next;
     T_Elem* gone = *link;
     *link = gone->next;
-    FreeElem(gone, layout == kPacked ? Resident(item) : nullptr);
+    FreeElem(layout == kPacked ? item : nullptr, gone);
     item->count--;
     return true;
 }
@@ -246,18 +282,27 @@ void AppendChain(T_Item* item, T_Elem* chain, int copied) {
 // `from` (`all`) or of `from` alone; its last element goes to *last.
 T_Item* CopyItemFrom(T_Item* src, T_Elem* from, bool all, Layout layout, T_Elem** last = nullptr) {
     T_Item* fresh;
+    T_Elem* tail = nullptr;
     if (layout == kPacked) {
-        fresh =
-            NewPackedItem(src->hash, src->name, NameLength(src), src->type, from->data, from->size);
+        size_t room = 0;
+        for (T_Elem* e = from; e != nullptr; e = all ? e->next : nullptr)
+            room += zolib_internal::ElemRoom(e->size);
+        fresh = NewPackedItem(src->hash, src->name, NameLength(src), src->type, room);
+        T_Elem** link = &fresh->first;
+        for (T_Elem* e = from; e != nullptr; e = all ? e->next : nullptr) {
+            tail = *link = zolib_internal::PackElem(fresh, e->data, e->size);
+            link = &tail->next;
+            fresh->count++;
+        }
     } else {
         fresh = NewItem(src->hash, src->name, NameLength(src), src->type);
         AddIndex(fresh, NewElem(from->data, from->size, kLoose));
+        int copied = 0;
+        if (all) fresh->first->next = CopyChain(from->next, true, &copied, kLoose, &tail);
+        fresh->count += copied;
+        if (tail == nullptr) tail = fresh->first;
     }
-    int copied = 0;
-    T_Elem* tail = nullptr;
-    if (all) fresh->first->next = CopyChain(from->next, true, &copied, layout, &tail);
-    fresh->count += copied;
-    if (last != nullptr) *last = tail != nullptr ? tail : fresh->first;
+    if (last != nullptr) *last = tail;
     return fresh;
 }
 
@@ -609,15 +654,27 @@ bool ZoBag::Split(ZoList* pieces, long limit) {
                     if (into != placed.end()) target = &into->second;
                 }
                 if (target != nullptr) {
-                    T_Elem* copy = NewElem(elem->data, elem->size, kPacked);
+                    T_Elem* copy = zolib_internal::PackElem(target->item, elem->data, elem->size);
                     LastElem(*target)->next = copy;
                     target->last = copy;
                     target->item->count++;
                     size += kElemHeader + elem->size;
                 } else {
+                    // The item's block gets room for the run of elements that
+                    // will fit the piece, so that they cost no allocation each.
                     size_t nameLength = NameLength(source);
-                    T_Item* created = NewPackedItem(source->hash, source->name, nameLength,
-                                                    source->type, elem->data, elem->size);
+                    size_t room = zolib_internal::ElemRoom(elem->size);
+                    unsigned long projected = size + kItemHeader + nameLength + kElemHeader;
+                    projected += elem->size;
+                    for (T_Elem* e = elem->next; e != nullptr; e = e->next) {
+                        projected += kElemHeader + e->size;
+                        if (static_cast<long>(projected) > limit) break;
+                        room += zolib_internal::ElemRoom(e->size);
+                    }
+                    T_Item* created =
+                        NewPackedItem(source->hash, source->name, nameLength, source->type, room);
+                    created->first = zolib_internal::PackElem(created, elem->data, elem->size);
+                    created->count = 1;
                     if (Append(piece->itemList, created)) {
                         target = &placed.emplace(hash, Slot{created, created->first}).first->second;
                         size += kItemHeader + nameLength + kElemHeader + elem->size;

@@ -87,8 +87,8 @@ bool ReadElem(Reader& in, T_Elem** elem, Layout layout) {
 }
 
 bool ReadItem(Reader& in, T_Item** out, Layout layout) {
-    uint32_t hash, nameLength, type, count, size;
-    const char *name, *data;
+    uint32_t hash, nameLength, type, count;
+    const char* name;
     if (!in.Read32(&hash) || !in.Read32(&nameLength) || (name = in.Take(nameLength)) == nullptr ||
         !in.Read32(&type) || !in.Read32(&count))
         return false;
@@ -96,18 +96,33 @@ bool ReadItem(Reader& in, T_Item** out, Layout layout) {
     // hold is refused before any element is made.
     int32_t elements = static_cast<int32_t>(count);
     if (elements < 1 || count > in.Left() / kElemHeader) return false;
-    // The first element comes with the item record.
-    if (!in.Read32(&size) || (data = in.Take(size)) == nullptr) return false;
     T_Data itemType = static_cast<T_Data>(static_cast<int32_t>(type));
-    T_Item* item;
     if (layout == kPacked) {
-        item = NewPackedItem(static_cast<int32_t>(hash), name, nameLength, itemType, data, size);
-    } else {
-        item = NewItem(static_cast<int32_t>(hash), name, nameLength, itemType);
-        AddIndex(item, NewElem(data, size, kLoose));
+        // Every element record is checked before anything is made; then the
+        // item is made with room for all its elements in one block.
+        Reader scan = in;
+        size_t room = 0;
+        for (int32_t i = 0; i < elements; i++) {
+            uint32_t size;
+            if (!scan.Read32(&size) || scan.Take(size) == nullptr) return false;
+            room += zolib_internal::ElemRoom(size);
+        }
+        T_Item* item = NewPackedItem(static_cast<int32_t>(hash), name, nameLength, itemType, room);
+        T_Elem** tail = &item->first;
+        for (int32_t i = 0; i < elements; i++) {
+            uint32_t size;
+            in.Read32(&size);
+            const char* data = in.Take(size);
+            *tail = zolib_internal::PackElem(item, data, size);
+            tail = &(*tail)->next;
+        }
+        item->count = elements;
+        *out = item;
+        return true;
     }
-    T_Elem** tail = &item->first->next;
-    for (int32_t i = 1; i < elements; i++) {
+    T_Item* item = NewItem(static_cast<int32_t>(hash), name, nameLength, itemType);
+    T_Elem** tail = &item->first;
+    for (int32_t i = 0; i < elements; i++) {
         if (!ReadElem(in, tail, layout)) {
             FreeItem(item, layout);
             return false;

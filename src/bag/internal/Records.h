@@ -12,13 +12,14 @@ constexpr unsigned long kFlatHeader = 24;
 constexpr unsigned long kItemHeader = 16;
 constexpr unsigned long kElemHeader = 4;
 
-// How records hold their bytes. Records inside a bag are packed, so that an
-// item costs one allocation and each further element one more:
+// How records hold their bytes. Records inside a bag are packed, to spend
+// as few allocations as possible:
 // - a packed element's bytes follow the record in its block;
 // - a packed item's block holds the record, its name (and the name's
-//   length) and its first element with that element's bytes.
+//   length), and room for the elements made with it, each with its bytes.
+//   Elements added later have blocks of their own.
 // Only the library frees packed records, and it tells the layouts apart by
-// where the bytes lie: always inside the record's own block, where no other
+// where things lie: always inside the block they belong to, where no other
 // block can start. Records handed to callers of the record functions
 // (UnflattenItem, UnflattenIndex, SetItem) are loose: every part is a block
 // of its own, as those callers free them part by part.
@@ -32,8 +33,16 @@ void FreeData(T_Elem* elem);
 
 // A new loose item with a copy of the name (count 0, no elements).
 T_Item* NewItem(int32_t hash, const char* name, size_t nameLength, T_Data type);
-// A new packed item with a copy of the name and a first element holding a
-// copy of `size` bytes (count 1).
+// The room a packed element of `size` bytes takes in its item's block.
+size_t ElemRoom(uint32_t size);
+// A new packed item with a copy of the name and no element yet (count 0),
+// whose block keeps `room` bytes (a sum of ElemRoom) for elements.
+T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data type, size_t room);
+// A new packed element for `item` holding a copy of `size` bytes: in the
+// item's block while its room lasts, else in a block of its own. Not linked
+// (next = null); the caller links it into that item.
+T_Elem* PackElem(T_Item* item, const void* data, uint32_t size);
+// A new packed item with one element holding a copy of `size` bytes (count 1).
 T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data type,
                       const void* data, uint32_t size);
 // Frees the name, every element and the record.
