@@ -39,8 +39,8 @@ ROWS = [
      "std::vector", "speed", "cpu", None),
     ("6  Bag Set+Get by name (20 items)", "BM_BagSetGet_ZoLib", "BM_BagSetGet_unordered_map",
      "std::unordered_map", "speed", "cpu", None),
-    ("6  Crosswalk green-to-wake", "BM_GreenToWake_ZoLib", "BM_GreenToWake_cond",
-     "mutex+condvar gate", "speed", "real", None),
+    ("6  Crosswalk green-to-wake (median)", "BM_GreenToWake_ZoLib", "BM_GreenToWake_cond",
+     "mutex+condvar gate", "speed", "median", None),
 ]
 
 UNIT = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
@@ -59,11 +59,14 @@ def load(path):
                         if p not in ("manual_time", "real_time") and not p.startswith("iterations:"))
         scale = UNIT[b["time_unit"]]
         times = {"real": b["real_time"] * scale, "cpu": b["cpu_time"] * scale}
+        # A benchmark that notes the median of its rounds is judged by it.
+        times["median"] = b.get("median", times["real"])
         if b["aggregate_name"] == "median":
             medians[name] = times
             counters[name] = b
         elif b["aggregate_name"] == "cv":
-            cvs[name] = {"real": b["real_time"], "cpu": b["cpu_time"]}
+            cvs[name] = {"real": b["real_time"], "cpu": b["cpu_time"],
+                         "median": b.get("median", b["real_time"])}
     return data["context"], medians, cvs, counters
 
 

@@ -110,7 +110,7 @@ bool ReadItem(Reader& in, T_Item** out, Layout layout) {
         T_Item* item = NewPackedItem(static_cast<int32_t>(hash), name, nameLength, itemType, room);
         T_Elem** tail = &item->first;
         for (int32_t i = 0; i < elements; i++) {
-            uint32_t size;
+            uint32_t size = 0;
             in.Read32(&size);
             const char* data = in.Take(size);
             *tail = zolib_internal::PackElem(item, data, size);
