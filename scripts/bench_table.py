@@ -29,6 +29,10 @@ ROWS = [
      "compress2+uncompress", "time", "cpu", ("<=", 1.0)),
     ("4  Pipe send+receive, 64 KiB", "BM_PipeZip_ZoLib/65536", "BM_Zip_zlib/65536",
      "compress2+uncompress", "time", "cpu", ("<=", 1.0)),
+    ("4  Compressed round trip, 256 B, fresh heap", "BM_FreshZip_ZoLib", "BM_FreshZip_zlib",
+     "compress2+uncompress", "time", "cpu", ("<=", 1.0)),
+    ("4  Pipe send+receive, 256 B, fresh heap", "BM_FreshPipeZip_ZoLib", "BM_FreshZip_zlib",
+     "compress2+uncompress", "time", "cpu", ("<=", 1.0)),
     ("5  Split 100,000 / 10,000 elements", "BM_Split/100000", "BM_Split/10000",
      "Split of 10,000", "scale", "cpu", ("<=", 12.0)),
     ("5  Watcher pass 20,000 / 10,000", "BM_WatcherPass/20000", "BM_WatcherPass/10000",
@@ -46,10 +50,18 @@ ROWS = [
 UNIT = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
 
 
-def load(path):
-    with open(path) as f:
-        data = json.load(f)
+def load(paths):
     medians, cvs, counters = {}, {}, {}
+    for path in paths:
+        with open(path) as f:
+            data = json.load(f)
+        if path == paths[0]:
+            context = data["context"]
+        read(data, medians, cvs, counters)
+    return context, medians, cvs, counters
+
+
+def read(data, medians, cvs, counters):
     for b in data["benchmarks"]:
         if b.get("run_type") != "aggregate":
             continue
@@ -67,7 +79,6 @@ def load(path):
         elif b["aggregate_name"] == "cv":
             cvs[name] = {"real": b["real_time"], "cpu": b["cpu_time"],
                          "median": b.get("median", b["real_time"])}
-    return data["context"], medians, cvs, counters
 
 
 def show(seconds):
@@ -78,7 +89,7 @@ def show(seconds):
 
 
 def main():
-    context, medians, cvs, counters = load(sys.argv[1])
+    context, medians, cvs, counters = load(sys.argv[1:])
     head = ("Measure", "ZoLib", "Reference", "Ratio", "Target", "Met", "Noise")
     lines = []
     for label, mine, ref, refName, kind, clock, target in ROWS:

@@ -592,6 +592,7 @@ bool Append(ZoList* list, void* item) {
 struct Slot {
     T_Item* item;
     T_Elem* last;
+    T_Elem* beforeLast;  // when known: the element before `last`
 };
 
 // The first item of each hash in `list`, as a lookup by name finds it.
@@ -599,7 +600,7 @@ std::unordered_map<int32_t, Slot> FirstByHash(ZoList* list) {
     std::unordered_map<int32_t, Slot> slots;
     T_Item* item;
     for (long i = 0; (item = static_cast<T_Item*>(list->GetItem(i))) != nullptr; i++)
-        slots.emplace(item->hash, Slot{item, nullptr});
+        slots.emplace(item->hash, Slot{item, nullptr, nullptr});
     return slots;
 }
 
@@ -656,6 +657,7 @@ bool ZoBag::Split(ZoList* pieces, long limit) {
                 if (target != nullptr) {
                     T_Elem* copy = zolib_internal::PackElem(target->item, elem->data, elem->size);
                     LastElem(*target)->next = copy;
+                    target->beforeLast = target->last;
                     target->last = copy;
                     target->item->count++;
                     size += kElemHeader + elem->size;
@@ -676,7 +678,8 @@ bool ZoBag::Split(ZoList* pieces, long limit) {
                     created->first = zolib_internal::PackElem(created, elem->data, elem->size);
                     created->count = 1;
                     if (Append(piece->itemList, created)) {
-                        target = &placed.emplace(hash, Slot{created, created->first}).first->second;
+                        target = &placed.emplace(hash, Slot{created, created->first, nullptr})
+                                      .first->second;
                         size += kItemHeader + nameLength + kElemHeader + elem->size;
                     } else {
                         FreeItem(created, kPacked);
@@ -697,15 +700,25 @@ bool ZoBag::Split(ZoList* pieces, long limit) {
                         FreeItem(taken, kPacked);
                         placed.erase(back);
                     } else {
-                        T_Elem* before = nullptr;
-                        T_Elem* gone = taken->first;
-                        for (int k = 1; k < p; k++) {
-                            before = gone;
-                            gone = gone->next;
+                        // Usually the element just appended, whose neighbour is
+                        // known; otherwise walk to it.
+                        Slot& slot = back->second;
+                        T_Elem* before = slot.beforeLast;
+                        T_Elem* gone = slot.last;
+                        if (p != taken->count || before == nullptr || gone == nullptr) {
+                            before = nullptr;
+                            gone = taken->first;
+                            for (int k = 1; k < p; k++) {
+                                before = gone;
+                                gone = gone->next;
+                            }
                         }
-                        if (gone == back->second.last) back->second.last = before;
+                        if (gone == slot.last) slot.last = before;
+                        slot.beforeLast = nullptr;
                         size -= kElemHeader + gone->size;
-                        zolib_internal::RemoveElem(taken, p, kPacked);
+                        (before == nullptr ? taken->first : before->next) = gone->next;
+                        zolib_internal::FreeElem(taken, gone);
+                        taken->count--;
                     }
                 }
                 if (!Append(pieces, piece)) {
@@ -760,7 +773,7 @@ bool ZoBag::Concat(ZoList* pieces) {
             }
             T_Item* added = CopyItemFrom(source, source->first, true, kPacked, &last);
             if (Append(itemList, added))
-                mine.emplace(hash, Slot{added, last});
+                mine.emplace(hash, Slot{added, last, nullptr});
             else
                 FreeItem(added, kPacked);
         }
