@@ -30,7 +30,7 @@ class ZOLIB_API ZoArgs {
     ZoArgs(const ZoArgs&) = delete;
     ZoArgs& operator=(const ZoArgs&) = delete;
 
-    // Parses argv[1] .. argv[argc-1] (argv[0], the program, is skipped) into
+    // Parses argv[1] to argv[argc-1] (argv[0], the program, is skipped) into
     // the bag. A second call adds to what the first one left. Null entries are
     // skipped as if absent; an empty entry is a plain argument (an empty value).
     void Extract(int argc, char** argv);

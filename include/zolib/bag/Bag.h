@@ -185,6 +185,7 @@ class ZOLIB_API ZoBag {
 };
 
 // Record functions over items and elements; the members above use them.
+
 // First item in `list` with this hash, or null.
 ZOLIB_API T_Item* FindItem(ZoList* list, long hash);
 // Element `index` (below 0 means 1); null when index is 0 or > count.
@@ -207,6 +208,7 @@ ZOLIB_API bool SetItem(T_Item* dest, T_Item* src, int index);
 // return the position after what they wrote. The readers trust their input
 // (they are for bytes already bounded; Unflatten checks every record against
 // its buffer's end instead) and return the position after the record.
+
 // Σ (4 + size) over `elem` and every element after it; 0 for null.
 ZOLIB_API unsigned long FlatSizeIndex(T_Elem* elem);
 // Element records of `elem` and its followers; `n` is not used.

@@ -42,7 +42,7 @@ class ZOLIB_API ZoContainer {
 
     // Appends; grows by `block` when full. Returns 1, or 0 if growth failed.
     virtual int AddItem(void* item);
-    // Inserts before position `index` (0 .. end-1); cannot append. 1 or 0.
+    // Inserts before position `index` (0 to end-1); cannot append. 1 or 0.
     virtual int AddItem(long index, void* item);
     // Removes the first occurrence of `item`. 1 or 0 when absent.
     virtual int DelItem(void* item);

@@ -15,7 +15,7 @@ class ZOLIB_API ZoList : public ZoContainer {
     // Appends `other`'s items in order; grows to exactly the size needed.
     // Returns false only if the array could not be grown.
     bool AddList(ZoList* other);
-    // Inserts `other`'s items before position `index` (0 .. Size(); Size()
+    // Inserts `other`'s items before position `index` (0 to Size(); Size()
     // appends). False when `index` is outside that range or growth failed.
     bool AddList(long index, ZoList* other);
 };

@@ -58,7 +58,7 @@ ZOLIB_API int strfindlastn(const char* s, char c, int n);
 // Index of the first c in s, or -1.
 ZOLIB_API int strfindfirst(const char* s, char c);
 
-// Copy of s[from] .. s[to], both included. to == from - 1 gives "". Null when
+// Copy of s[from] to s[to], both included. to == from - 1 gives "". Null when
 // the range is not inside s (from < 0, to < from - 1, to past the last
 // character) or s is null.
 ZOLIB_API char* strcut(const char* s, int from, int to);
