@@ -10,7 +10,7 @@
 // Ownership: the object owns its bag; Value() hands out pointers into it, valid
 // until the object is destroyed. Extract() copies everything it keeps, so argv
 // may change or go away afterwards.
-// Threads: no lock; one thread at a time per object.
+// Threads: no lock; one thread at a time per object. Nothing blocks.
 // Failure: nothing fails loudly. Null or empty argv entries, a null argv and
 // argc below 2 are taken in stride (see Extract); queries answer false, 0 or
 // null for anything that is not there.

@@ -9,7 +9,7 @@
 // caller frees.
 // Threads: these functions share the standard generator; they are as
 // thread-safe as rand() (glibc serialises it, but interleaved draws from
-// several threads make no reproducible sequence).
+// several threads make no reproducible sequence). Nothing blocks.
 // Failure: null from TempLabel and MakeName for refused input (see each).
 #pragma once
 

@@ -19,6 +19,8 @@
 // untrusted: they never read outside the bytes given, whatever lengths and
 // counts those claim, and refuse a record that runs past the end.
 //
+// Blocking: only the bag-file functions (file I/O) and the printers
+// (standard output) wait for anything.
 // Threads: a bag has no lock; callers serialise every access, reads included.
 // Failure: operations return false (0 for counts) and change nothing: absent
 // item, wrong type, element position out of range for reads, removals and

@@ -7,6 +7,7 @@
 // Ownership: the container owns its slot array only. It never copies, frees
 // or dereferences the items; freeing them is the holder's business.
 // Threads: no lock. Callers serialise access to a shared container.
+// Nothing blocks.
 // Failure: refusals are reported as 0/false, -1 or null; nothing throws. If
 // the slot array cannot be grown the operation is refused and nothing changes.
 #pragma once

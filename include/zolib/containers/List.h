@@ -1,7 +1,8 @@
 // ZoList: the general-purpose container used throughout the library.
 //
 // A ZoContainer that can also append or insert a whole other list. Same
-// ownership and thread rules as ZoContainer: items are not owned, no lock.
+// ownership, thread rules and failure results as ZoContainer: items are not
+// owned, no lock, refusals change nothing. Nothing blocks.
 #pragma once
 
 #include <zolib/containers/Container.h>

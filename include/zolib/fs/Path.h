@@ -3,6 +3,8 @@
 //
 // Ownership: every returned string is a new malloc'd block the caller releases
 // with free(); no function keeps a reference to its arguments.
+// Blocking: copy_file reads and writes the whole file; the others make at
+// most a few system calls.
 // Threads: reentrant, no state. getparent, rel2full and
 // zolib::get_current_dir_name read the process-wide current directory, so
 // their results move when any thread calls chdir.

@@ -31,6 +31,10 @@
 // Cancellation unwinds the thread's stack like an exception: destructors of
 // objects on it run, then Canceled(). Never swallow it with a catch (...)
 // that does not rethrow. An abort runs neither: see Abort().
+//
+// Failure: Run() returns false when the thread ran before or cannot be
+// created, WaitEnd() the join's error; the other controls do nothing to a
+// thread that is not running.
 #pragma once
 
 #include <zolib/Export.h>
