@@ -36,8 +36,12 @@ class Poster : public ZoThread {
 // job's thread, which only posts: drawing is the narrator's business.
 class Build : public ZoJob {
   public:
+    static constexpr const char* kSteps[] = {"fetch", "unpack", "configure", "compile",
+                                             "link",  "test",   "package",   "install"};
+    static constexpr int kStepCount = sizeof kSteps / sizeof kSteps[0];
+
     explicit Build(Narrator& narrator) : ZoJob("build"), narrator(narrator) {
-        SetMaxStep(sizeof kSteps / sizeof kSteps[0]);
+        SetMaxStep(kStepCount);
     }
     // DoIt() and Feedback() use `narrator`: end the thread before it goes.
     ~Build() override { Halt(); }
@@ -58,8 +62,6 @@ class Build : public ZoJob {
     }
 
   private:
-    static constexpr const char* kSteps[] = {"fetch", "unpack", "configure", "compile",
-                                             "link",  "test",   "package",   "install"};
     Narrator& narrator;
 };
 
@@ -98,10 +100,10 @@ bool TourPosters(Narrator& narrator) {
 bool TourJob(Narrator& narrator) {
     narrator.Heading("A job reports its milestones");
     Build job(narrator);
-    narrator.Say("main", "starts a job of 8 steps");
+    narrator.Say("main", "starts a job of %d steps", Build::kStepCount);
     job.Start();
 
-    // 8 steps of 60 ms: a generous bound for a busy machine.
+    // 8 steps of 60 ms: 15 s is a generous bound for a busy machine.
     if (!narrator.WaitFor("progress 100", 5 * kWaitMs)) {
         job.Stop();  // cancels the body at its next IsPaused() or sleep
         narrator.Say("main", "the job did not finish in time; stopped it");
