@@ -97,7 +97,8 @@ TEST(ContainerGrowth, ImpossibleSizesAreRefusedWithoutHarm) {
     EXPECT_EQ(list.Length(), 0);
     list.IncBy(LONG_MAX);
     EXPECT_EQ(list.Length(), 0);
-    for (int i = 0; i < 4; i++) EXPECT_EQ(list.AddItem(&a), 1);
+    for (int i = 0; i < 4; i++)
+        EXPECT_EQ(list.AddItem(&a), 1);
     EXPECT_EQ(list.Size(), 4);
 
     ZoList huge(0, 1L << 61);
