@@ -63,6 +63,7 @@ int32_t HashBytes(const char* name, size_t length) {
 // ---- record functions ----
 
 T_Item* FindItem(ZoList* list, long hash) {
+    if (list == nullptr) return nullptr;
     T_Item* item;
     for (long i = 0; (item = static_cast<T_Item*>(list->GetItem(i))) != nullptr; i++)
         if (item->hash == static_cast<int32_t>(hash)) return item;
@@ -70,6 +71,7 @@ T_Item* FindItem(ZoList* list, long hash) {
 }
 
 T_Elem* SeekIndex(T_Item* item, int index) {
+    if (item == nullptr) return nullptr;
     if (index < 0) index = 1;
     if (index == 0 || index > item->count) return nullptr;
     T_Elem* elem = item->first;
@@ -79,6 +81,7 @@ T_Elem* SeekIndex(T_Item* item, int index) {
 }
 
 void AddIndex(T_Item* item, T_Elem* elem) {
+    if (item == nullptr || elem == nullptr) return;
     elem->next = nullptr;
     if (item->first == nullptr) {
         item->first = elem;
@@ -92,6 +95,7 @@ void AddIndex(T_Item* item, T_Elem* elem) {
 }
 
 bool RemoveIndex(T_Item* item, int index) {
+    if (item == nullptr) return false;
     if (index < 0) index = 1;
     if (index == 0 || index > item->count) return false;
     T_Elem** link = &item->first;
@@ -148,6 +152,7 @@ void AppendChain(T_Item* item, T_Elem* chain, int copied) {
 }  // namespace
 
 bool SetItem(ZoList* list, T_Item* item, int index) {
+    if (list == nullptr || item == nullptr) return false;
     int copied;
     T_Elem* chain = CopyElems(item, index, &copied);
     if (copied == 0) return false;
@@ -161,6 +166,7 @@ bool SetItem(ZoList* list, T_Item* item, int index) {
 }
 
 bool SetItem(T_Item* dest, T_Item* src, int index) {
+    if (dest == nullptr || src == nullptr) return false;
     int copied;
     T_Elem* chain = CopyElems(src, index, &copied);
     if (copied == 0) return false;
@@ -177,10 +183,11 @@ ZoBag::ZoBag(unsigned long what, int initial)
       itemList(new ZoList(initial > 0 ? initial : 20, 1)) {}
 
 ZoBag::ZoBag(ZoBag* other)
-    : what(other->what),
-      who(other->who),
-      when(other->when),
-      itemList(new ZoList(other->CountItems(), 1)) {
+    : what(other ? other->what : 0),
+      who(other ? other->who : 0),
+      when(other ? other->when : 0),
+      itemList(new ZoList(other ? other->CountItems() : 0, 1)) {
+    if (other == nullptr) return;
     T_Item* item;
     for (long i = 0; (item = static_cast<T_Item*>(other->itemList->GetItem(i))) != nullptr; i++)
         SetItem(itemList, item, 0);

@@ -129,17 +129,19 @@ char* FlattenIndex(T_Elem* elem, char* p, int /*n*/) {
     return p;
 }
 
-const char* UnflattenIndex(T_Elem** elem, const char* p, int /*n*/) {
+char* UnflattenIndex(T_Elem** elem, const char* p, int /*n*/) {
     Reader in(p, SIZE_MAX);
     ReadElem(in, elem);
-    return in.Position();
+    return const_cast<char*>(in.Position());
 }
 
 unsigned long FlatSizeItem(T_Item* item) {
+    if (item == nullptr) return 0;
     return kItemHeader + strlen(item->name) + FlatSizeIndex(item->first);
 }
 
 char* FlattenItem(T_Item* item, char* p) {
+    if (item == nullptr) return p;
     size_t nameLength = strlen(item->name);
     p = Put32(p, static_cast<uint32_t>(item->hash));
     p = Put32(p, static_cast<uint32_t>(nameLength));
@@ -150,13 +152,13 @@ char* FlattenItem(T_Item* item, char* p) {
     return FlattenIndex(item->first, p, 0);
 }
 
-const char* UnflattenItem(T_Item** item, const char* p) {
+char* UnflattenItem(T_Item** item, const char* p) {
     Reader in(p, SIZE_MAX);
     if (!ReadItem(in, item)) {
         *item = nullptr;
         return nullptr;
     }
-    return in.Position();
+    return const_cast<char*>(in.Position());
 }
 
 // ---- flattening ----

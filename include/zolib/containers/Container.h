@@ -66,6 +66,8 @@ class ZOLIB_API ZoContainer {
   protected:
     // Reallocates the slot array to `n` slots; false (nothing changed) on failure.
     bool Resize(long n);
+    // Adds `block` slots; false (nothing changed) on failure or overflow.
+    bool Grow();
 
     long capacity;  // slots allocated
     long count;     // items held

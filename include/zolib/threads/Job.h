@@ -97,5 +97,6 @@ class ZOLIB_API ZoJob : public ZoThread, public ZoLocker {
     double estimatedSeconds;
 
   private:
-    bool clockPaused;  // Pause() paused the clock and Resume() has not continued it
+    bool clockPaused;                // Pause() paused the clock and Resume() has not continued it
+    std::atomic<bool> clockRunning;  // the body has started the clock and not yet stopped it
 };

@@ -80,7 +80,7 @@ class ZOLIB_API ZoThread {
     // Locks it holds stay held and memory only its stack knew of is lost, so
     // abort only threads whose state does not matter any more. A thread that
     // was started but has not reached Process() yet never enters it. Called
-    // from the thread itself, it does not return.
+    // from the thread's body, it does not return.
     virtual void Abort();
     // If running: asks the thread to end at its next cancellation point (it
     // unwinds and runs Canceled() on its way out), then joins it.
