@@ -205,6 +205,7 @@ int32_t HashBytes(const char* name, size_t length) {
 // ---- record functions ----
 
 T_Item* FindItem(ZoList* list, long hash) {
+    if (list == nullptr) return nullptr;
     T_Item* item;
     for (long i = 0; (item = static_cast<T_Item*>(list->GetItem(i))) != nullptr; i++)
         if (item->hash == static_cast<int32_t>(hash)) return item;
@@ -212,6 +213,7 @@ T_Item* FindItem(ZoList* list, long hash) {
 }
 
 T_Elem* SeekIndex(T_Item* item, int index) {
+    if (item == nullptr) return nullptr;
     if (index < 0) index = 1;
     if (index == 0 || index > item->count) return nullptr;
     T_Elem* elem = item->first;
@@ -221,6 +223,7 @@ T_Elem* SeekIndex(T_Item* item, int index) {
 }
 
 void AddIndex(T_Item* item, T_Elem* elem) {
+    if (item == nullptr || elem == nullptr) return;
     elem->next = nullptr;
     if (item->first == nullptr) {
         item->first = elem;
@@ -234,6 +237,7 @@ void AddIndex(T_Item* item, T_Elem* elem) {
 }
 
 bool RemoveIndex(T_Item* item, int index) {
+    if (item == nullptr) return false;
     return zolib_internal::RemoveElem(item, index, kLoose);
 }
 
@@ -333,10 +337,12 @@ bool CopyOnto(T_Item* dest, T_Item* src, int index, Layout layout) {
 // The record functions hand their records to callers, who may free them
 // block by block: those are loose.
 bool SetItem(ZoList* list, T_Item* item, int index) {
+    if (list == nullptr || item == nullptr) return false;
     return CopyToList(list, item, index, kLoose);
 }
 
 bool SetItem(T_Item* dest, T_Item* src, int index) {
+    if (dest == nullptr || src == nullptr) return false;
     return CopyOnto(dest, src, index, kLoose);
 }
 
@@ -349,10 +355,11 @@ ZoBag::ZoBag(unsigned long what, int initial)
       itemList(new ItemList(initial > 0 ? initial : 20, 1)) {}
 
 ZoBag::ZoBag(ZoBag* other)
-    : what(other->what),
-      who(other->who),
-      when(other->when),
-      itemList(new ItemList(other->CountItems(), 1)) {
+    : what(other ? other->what : 0),
+      who(other ? other->who : 0),
+      when(other ? other->when : 0),
+      itemList(new ItemList(other ? other->CountItems() : 0, 1)) {
+    if (other == nullptr) return;
     ItemList* from = Items(other->itemList);
     for (long i = 0; i < from->Size(); i++)
         CopyToList(itemList, from->At(i), 0, kPacked);

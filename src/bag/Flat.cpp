@@ -162,17 +162,19 @@ char* FlattenIndex(T_Elem* elem, char* p, int /*n*/) {
     return p;
 }
 
-const char* UnflattenIndex(T_Elem** elem, const char* p, int /*n*/) {
+char* UnflattenIndex(T_Elem** elem, const char* p, int /*n*/) {
     Reader in(p, SIZE_MAX);
     ReadElem(in, elem, kLoose);
-    return in.Position();
+    return const_cast<char*>(in.Position());
 }
 
 unsigned long FlatSizeItem(T_Item* item) {
+    if (item == nullptr) return 0;
     return kItemHeader + NameLength(item) + FlatSizeIndex(item->first);
 }
 
 char* FlattenItem(T_Item* item, char* p) {
+    if (item == nullptr) return p;
     size_t nameLength = NameLength(item);
     p = Put32(p, static_cast<uint32_t>(item->hash));
     p = Put32(p, static_cast<uint32_t>(nameLength));
@@ -183,13 +185,13 @@ char* FlattenItem(T_Item* item, char* p) {
     return FlattenIndex(item->first, p, 0);
 }
 
-const char* UnflattenItem(T_Item** item, const char* p) {
+char* UnflattenItem(T_Item** item, const char* p) {
     Reader in(p, SIZE_MAX);
     if (!ReadItem(in, item, kLoose)) {
         *item = nullptr;
         return nullptr;
     }
-    return in.Position();
+    return const_cast<char*>(in.Position());
 }
 
 // ---- flattening ----
