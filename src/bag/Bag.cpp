@@ -123,7 +123,7 @@ T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data 
     SetField(item, kLengthAt, nameLength < kCountName ? nameLength : kCountName);
     item->hash = hash;
     item->name = nameInside ? PackedName(item) : static_cast<char*>(malloc(nameLength + 1));
-    if (nameLength > 0) memcpy(item->name, name, nameLength);
+    CopyBytes(item->name, name, nameLength);
     item->name[nameLength] = '\0';
     item->type = type;
     item->count = 0;
@@ -139,7 +139,7 @@ T_Elem* PackElem(T_Item* item, const void* data, uint32_t size) {
     T_Elem* elem = reinterpret_cast<T_Elem*>(Block(item) + used);
     elem->size = size;
     elem->data = PackedData(elem);
-    if (size > 0) memcpy(elem->data, data, size);
+    CopyBytes(elem->data, data, size);
     elem->next = nullptr;
     return elem;
 }

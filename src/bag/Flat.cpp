@@ -156,7 +156,7 @@ unsigned long FlatSizeIndex(T_Elem* elem) {
 char* FlattenIndex(T_Elem* elem, char* p, int /*n*/) {
     for (; elem != nullptr; elem = elem->next) {
         p = Put32(p, elem->size);
-        if (elem->size > 0) memcpy(p, elem->data, elem->size);
+        zolib_internal::CopyBytes(p, elem->data, elem->size);
         p += elem->size;
     }
     return p;
@@ -178,7 +178,7 @@ char* FlattenItem(T_Item* item, char* p) {
     size_t nameLength = NameLength(item);
     p = Put32(p, static_cast<uint32_t>(item->hash));
     p = Put32(p, static_cast<uint32_t>(nameLength));
-    memcpy(p, item->name, nameLength);
+    zolib_internal::CopyBytes(p, item->name, nameLength);
     p += nameLength;
     p = Put32(p, static_cast<uint32_t>(item->type));
     p = Put32(p, static_cast<uint32_t>(item->count));
@@ -266,17 +266,14 @@ bool ZoBag::Unflatten(const char* buffer, unsigned long length) {
     // this call out again, so a failure adds nothing.
     long before = itemList->Size();
     itemList->IncTo(before + items);
+    if (itemList->Length() < before + items) return false;  // no room to be had
     for (int32_t i = 0; i < items; i++) {
         T_Item* item;
         if (!ReadItem(in, &item, kPacked)) {
             DropItems(itemList, before);
             return false;
         }
-        if (!itemList->AddItem(item)) {
-            FreeItem(item, kPacked);
-            DropItems(itemList, before);
-            return false;
-        }
+        Items(itemList)->Push(item);
     }
     return true;
 }

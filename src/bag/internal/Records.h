@@ -3,6 +3,9 @@
 
 #include <zolib/bag/Bag.h>
 
+#include <cstdint>
+#include <cstring>
+
 namespace zolib_internal {
 
 // Fixed parts of the flat form: the bag header (magic, flag, what, who, when,
@@ -65,7 +68,37 @@ class ItemList : public ZoList {
     ItemList(long initial, long block) : ZoList(initial, block) {}
     // The item at position i, 0 <= i < Size().
     T_Item* At(long i) const { return static_cast<T_Item*>(items[i]); }
+    // Appends without growing: only while Size() < Length().
+    void Push(T_Item* item) {
+        items[end++] = item;
+        count++;
+    }
 };
+
+// memcpy for the short names and values bags are mostly made of: copies of
+// up to 16 bytes stay inline instead of calling the library.
+inline void CopyBytes(void* to, const void* from, size_t n) {
+    char* d = static_cast<char*>(to);
+    const char* s = static_cast<const char*>(from);
+    if (n >= 8 && n <= 16) {
+        uint64_t head, tail;
+        memcpy(&head, s, 8);
+        memcpy(&tail, s + n - 8, 8);
+        memcpy(d, &head, 8);
+        memcpy(d + n - 8, &tail, 8);
+    } else if (n >= 4 && n < 8) {
+        uint32_t head, tail;
+        memcpy(&head, s, 4);
+        memcpy(&tail, s + n - 4, 4);
+        memcpy(d, &head, 4);
+        memcpy(d + n - 4, &tail, 4);
+    } else if (n < 4) {
+        for (size_t i = 0; i < n; i++)
+            d[i] = s[i];
+    } else {
+        memcpy(d, s, n);
+    }
+}
 
 // A bag's item list (only bags' lists may be given).
 inline ItemList* Items(ZoList* list) {
