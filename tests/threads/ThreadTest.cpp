@@ -214,6 +214,11 @@ TEST(ThreadCancel, ReachesASuspendedThread) {
 // std::terminate. Suspend and cancel back to back (with and without a resume
 // between them) while the thread sleeps, many times over.
 TEST(ThreadCancel, CancelWhileTheSuspendHandlerRunsDoesNotTerminate) {
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer calls signal handlers from its own frames, which a
+    // cancellation cannot unwind through; the race is checked without it.
+    GTEST_SKIP() << "signal handlers cannot be unwound under ThreadSanitizer";
+#endif
     for (int round = 0; round < 200; round++) {
         Counter thread;
         ASSERT_TRUE(thread.Run());
