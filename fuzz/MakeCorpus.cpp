@@ -75,6 +75,18 @@ int main(int argc, char** argv) {
     Write("fuzz_unflatten", "full-zipped", Flat(full, true));
     Write("fuzz_unflatten", "nested", Flat(nested, false));
 
+    // The plain records, which fuzz_unflatten_zip also reads through a stream.
+    Write("fuzz_unflatten_zip", "empty", Flat(empty, false));
+    Write("fuzz_unflatten_zip", "full", Flat(full, false));
+    Write("fuzz_unflatten_zip", "nested", Flat(nested, false));
+
+    // Element bytes of nested bags: plain as Setbag stores them, and a
+    // compressed one, which Setdata can store too.
+    Write("fuzz_getbag", "example", Flat(example, false));
+    Write("fuzz_getbag", "full", Flat(full, false));
+    Write("fuzz_getbag", "nested", Flat(nested, false));
+    Write("fuzz_getbag", "full-zipped", Flat(full, true));
+
     Write("fuzz_peek", "empty", Flat(empty, false));
     Write("fuzz_peek", "example", Flat(example, false));
     Write("fuzz_peek", "zipped", Flat(example, true));
@@ -100,6 +112,27 @@ int main(int argc, char** argv) {
     Write("fuzz_channel", "raw", "raw bytes, not a bag");
     Write("fuzz_channel", "two", Flat(example, true) + Flat(full, true));
     Write("fuzz_channel", "large", Flat(large, true));
+
+    // Programs of bag operations: any bytes make one; a few lengths.
+    for (size_t length : {16, 200, 1500}) {
+        std::string program(length, '\0');
+        for (char& c : program) {
+            seed = seed * 1103515245u + 12345u;
+            c = static_cast<char>(seed >> 24);
+        }
+        Write("fuzz_roundtrip", "program-" + std::to_string(length), program);
+    }
+
+    // Command lines, one argv entry per NUL-ended text; "\1" is a null entry.
+    using namespace std::string_literals;
+    Write("fuzz_args", "options", "-a\0x\0+flag\0-o\0v1\0v2\0"s);
+    Write("fuzz_args", "left", "plain\0-n\0--\0one\0two\0-after\0"s);
+    Write("fuzz_args", "odd", "\1\0\0-\0+-\0z\0-a\0-a\0v\0-5\0"s);
+
+    // Path texts (the fuzzer takes its numbers from the end of the input).
+    Write("fuzz_path", "absolute", "/usr/share/doc/\0/usr\0\x01\x02\x03/"s);
+    Write("fuzz_path", "dots", "../x/./..//y\0./a/\0\x05\x01\x02."s);
+    Write("fuzz_path", "plain", "name.ext\0..\0\x00\x03\x04\x07"s);
 
     std::string dir = root + "/fuzz_loadfile";
     mkdir(dir.c_str(), 0755);

@@ -133,7 +133,21 @@ void c_thread(void* arg) {
     thread->Canceled();
 }
 
-ZOLIB_UNWOUND void SIGSuspend(int) {
+// A handler usually interrupts a cancellation point (a sleep, a wait), and
+// glibc keeps asynchronous cancellation on for the length of such a call, so
+// a cancellation arriving while a handler runs (Cancel() sends its signal
+// right after a suspend or resume signal) unwinds from whatever instruction
+// the handler is at. The unwinder can do that only through a frame without
+// a cleanup table: with one, it calls std::terminate. The handlers create no
+// objects that need cleaning up, so compilers give them no table, except
+// for instrumentation that adds its own: gcc's coverage counting (kept out of
+// them here) and ThreadSanitizer's (which never lets a signal interrupt a
+// handler). Switching to deferred cancellation inside them is no way out:
+// glibc would then wait, at the end of the sigwait, for a cancellation
+// signal that ThreadSanitizer holds back until the handler returns.
+#define ZOLIB_HANDLER ZOLIB_UNWOUND __attribute__((no_profile_instrument_function))
+
+ZOLIB_HANDLER void SIGSuspend(int) {
     int saved = errno;
     ZoThread::Frame::AbortIfAsked();
     // The resume signal is blocked while this handler runs (see
@@ -148,7 +162,7 @@ ZOLIB_UNWOUND void SIGSuspend(int) {
     errno = saved;
 }
 
-void SIGResume(int) {
+ZOLIB_HANDLER void SIGResume(int) {
     int saved = errno;
     ZoThread::Frame::AbortIfAsked();
     errno = saved;

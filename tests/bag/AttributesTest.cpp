@@ -64,4 +64,41 @@ TEST(Attributes, StringIsTheStoredCopy) {
     EXPECT_STREQ(s, "a longer replacement");
 }
 
+// Each typed pair reaches the bag's accessor of its own type: a value set
+// through one is read back through it and refused through another width.
+TEST(Attributes, EveryTypeRoundTrips) {
+    ZoAttributes attrs;
+    bool b = false;
+    char i8 = 0;
+    short i16 = 0;
+    long long i64 = 0;
+    float f = 0;
+    void* data = nullptr;
+    int size = 0;
+    ASSERT_TRUE(attrs.SetboolAttr("b", true, 0));
+    ASSERT_TRUE(attrs.Setint8Attr("i8", -8, 0));
+    ASSERT_TRUE(attrs.Setint16Attr("i16", -1600, 0));
+    ASSERT_TRUE(attrs.Setint64Attr("i64", -6400000000LL, 0));
+    ASSERT_TRUE(attrs.SetfloatAttr("f", 1.5f, 0));
+    ASSERT_TRUE(attrs.SetdataAttr("raw", T_BUFFER, "\1\2\3", 3, 0));
+    EXPECT_TRUE(attrs.GetboolAttr("b", &b, 1) && b);
+    EXPECT_TRUE(attrs.Getint8Attr("i8", &i8, 1) && i8 == -8);
+    EXPECT_TRUE(attrs.Getint16Attr("i16", &i16, 1) && i16 == -1600);
+    EXPECT_TRUE(attrs.Getint64Attr("i64", &i64, 1) && i64 == -6400000000LL);
+    EXPECT_TRUE(attrs.GetfloatAttr("f", &f, 1) && f == 1.5f);
+    ASSERT_TRUE(attrs.GetdataAttr("raw", T_BUFFER, &data, &size, 1));
+    EXPECT_EQ(size, 3);
+    EXPECT_EQ(static_cast<char*>(data)[2], 3);
+    EXPECT_FALSE(attrs.Getint8Attr("i16", &i8, 1));
+    EXPECT_FALSE(attrs.GetdataAttr("raw", T_BAG, &data, &size, 1));
+
+    ZoAttributes empty;  // nothing stored yet: every getter refuses
+    EXPECT_FALSE(empty.GetboolAttr("b", &b, 1));
+    EXPECT_FALSE(empty.Getint8Attr("i8", &i8, 1));
+    EXPECT_FALSE(empty.Getint16Attr("i16", &i16, 1));
+    EXPECT_FALSE(empty.Getint64Attr("i64", &i64, 1));
+    EXPECT_FALSE(empty.GetfloatAttr("f", &f, 1));
+    EXPECT_FALSE(empty.GetdataAttr("raw", T_BUFFER, &data, &size, 1));
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -14,6 +15,20 @@ TEST(Swap, ReversesEveryWidth) {
     unsigned int u = 0xF1F2F3F4u;
     Swap(&u);
     EXPECT_EQ(u, 0xF4F3F2F1u);
+    unsigned short us = 0xA1B2;
+    Swap(&us);
+    EXPECT_EQ(us, 0xB2A1);
+    int i = 0x01020304;
+    Swap(&i);
+    EXPECT_EQ(i, 0x04030201);
+    unsigned long long ull = 0xF1F2F3F4F5F6F7F8ull;
+    Swap(&ull);
+    EXPECT_EQ(ull, 0xF8F7F6F5F4F3F2F1ull);
+    float f = 1.5f;  // 0x3FC00000
+    Swap(&f);
+    uint32_t bits;
+    memcpy(&bits, &f, 4);
+    EXPECT_EQ(bits, 0x0000C03Fu);
     long long ll = 0x0102030405060708LL;
     Swap(&ll);
     EXPECT_EQ(ll, 0x0807060504030201LL);

@@ -206,6 +206,26 @@ TEST(ThreadCancel, ReachesASuspendedThread) {
     EXPECT_FALSE(thread.IsSuspended());
 }
 
+// A cancellation that reaches a thread while the suspend handler runs its
+// own code used to end the process. The handler interrupts a sleep, during
+// which glibc has asynchronous cancellation on, and the cancellation signal,
+// sent right after the suspend signal, interrupts the handler at once: the
+// unwinder cannot leave a C++ frame from an arbitrary instruction and calls
+// std::terminate. Suspend and cancel back to back (with and without a resume
+// between them) while the thread sleeps, many times over.
+TEST(ThreadCancel, CancelWhileTheSuspendHandlerRunsDoesNotTerminate) {
+    for (int round = 0; round < 200; round++) {
+        Counter thread;
+        ASSERT_TRUE(thread.Run());
+        ASSERT_TRUE(WaitUntil([&] { return thread.rounds > 0; }));
+        thread.Suspend();
+        if (round % 2 == 1) thread.Resume();
+        thread.Cancel();
+        EXPECT_TRUE(thread.canceled);
+        EXPECT_FALSE(thread.IsRunning());
+    }
+}
+
 struct Deferral {
     std::atomic<bool> disabled{false};
     std::atomic<bool> survived{false};
