@@ -50,18 +50,11 @@ ROWS = [
 UNIT = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
 
 
-def load(paths):
+def load(path):
+    """Medians, coefficients of variation and counters of one result file."""
+    with open(path) as f:
+        data = json.load(f)
     medians, cvs, counters = {}, {}, {}
-    for path in paths:
-        with open(path) as f:
-            data = json.load(f)
-        if path == paths[0]:
-            context = data["context"]
-        read(data, medians, cvs, counters)
-    return context, medians, cvs, counters
-
-
-def read(data, medians, cvs, counters):
     for b in data["benchmarks"]:
         if b.get("run_type") != "aggregate":
             continue
@@ -79,6 +72,32 @@ def read(data, medians, cvs, counters):
         elif b["aggregate_name"] == "cv":
             cvs[name] = {"real": b["real_time"], "cpu": b["cpu_time"],
                          "median": b.get("median", b["real_time"])}
+    return data["context"], medians, cvs, counters
+
+
+def runs(paths):
+    """Result files grouped by run: <program>.<run>.json."""
+    grouped = {}
+    for path in paths:
+        run = path.rsplit(".", 2)[-2] if path.count(".") >= 2 else "0"
+        grouped.setdefault(run, []).append(path)
+    merged = []
+    for run in sorted(grouped):
+        context, medians, cvs, counters = None, {}, {}, {}
+        for path in grouped[run]:
+            c, m, v, n = load(path)
+            context = context or c
+            medians.update(m)
+            cvs.update(v)
+            counters.update(n)
+        merged.append((context, medians, cvs, counters))
+    return merged
+
+
+def median(values):
+    values = sorted(values)
+    middle = len(values) // 2
+    return values[middle] if len(values) % 2 else (values[middle - 1] + values[middle]) / 2
 
 
 def show(seconds):
@@ -89,31 +108,40 @@ def show(seconds):
 
 
 def main():
-    context, medians, cvs, counters = load(sys.argv[1:])
-    head = ("Measure", "ZoLib", "Reference", "Ratio", "Target", "Met", "Noise")
+    results = runs(sys.argv[1:])
+    head = ("Measure", "ZoLib", "Reference", "Ratio", "Target", "Met", "Runs", "Noise")
     lines = []
     for label, mine, ref, refName, kind, clock, target in ROWS:
-        if mine not in medians or ref not in medians:
-            lines.append((label, "-", refName, "-", "", "not run", ""))
+        pairs = [(m[mine][clock], m[ref][clock], max(v.get(mine, {}).get(clock, 0),
+                                                       v.get(ref, {}).get(clock, 0)))
+                 for _, m, v, _ in results if mine in m and ref in m]
+        if not pairs:
+            lines.append((label, "-", refName, "-", "", "not run", "", ""))
             continue
-        a, b = medians[mine][clock], medians[ref][clock]
-        ratio = b / a if kind == "speed" else a / b
-        noise = max(cvs.get(mine, {}).get(clock, 0), cvs.get(ref, {}).get(clock, 0))
+        # Each run's ratio compares two things measured side by side; the
+        # median over runs damps what changed on the machine between them.
+        ratios = [(b / a if kind == "speed" else a / b) for a, b, _ in pairs]
+        ratio = median(ratios)
+        a = median([p[0] for p in pairs])
+        b = median([p[1] for p in pairs])
+        noise = median([p[2] for p in pairs])
         met, goal = "report", ""
         if target:
             op, value = target
             goal = "%s %g" % (op, value)
             met = "yes" if (ratio >= value if op == ">=" else ratio <= value) else "NO"
         ref_text = "%s (%s)" % (show(b), refName) if kind != "scale" else show(b)
-        lines.append((label, show(a), ref_text, "%.2f" % ratio, goal, met,
+        spread = "%.2f-%.2f" % (min(ratios), max(ratios)) if len(ratios) > 1 else ""
+        lines.append((label, show(a), ref_text, "%.2f" % ratio, goal, met, spread,
                       "%.0f%%" % (noise * 100)))
-    memory = counters.get("BM_BagMemory")
+    memory = [n["BM_BagMemory"] for _, _, _, n in results if "BM_BagMemory" in n]
     if memory:
+        m = memory[-1]
         lines.append(("6  Bag memory per int32 element", "%.0f B / %.0f B" %
-                      (memory["appended"], memory["received"]),
-                      "beyond the payload: appended / received", "", "", "report", ""))
-        lines.append(("6  Bag memory per one-element item", "%.0f B" % memory["item"],
-                      "beyond the payload, name included", "", "", "report", ""))
+                      (m["appended"], m["received"]),
+                      "beyond the payload: appended / received", "", "", "report", "", ""))
+        lines.append(("6  Bag memory per one-element item", "%.0f B" % m["item"],
+                      "beyond the payload, name included", "", "", "report", "", ""))
 
     widths = [max(len(str(row[i])) for row in [head] + lines) for i in range(len(head))]
     fmt = "| " + " | ".join("%%-%ds" % w for w in widths) + " |"
@@ -122,10 +150,12 @@ def main():
     for row in lines:
         print(fmt % row)
     print()
-    print("Medians over the repetitions: thread CPU time for work on one thread, wall time where"
-          " threads hand work to each other. Noise: the larger coefficient of variation of the"
-          " pair. Load average at start: %s." %
-          ", ".join("%.2f" % x for x in context.get("load_avg", [])))
+    loads = "; ".join(", ".join("%.2f" % x for x in c.get("load_avg", [])) for c, _, _, _ in results)
+    print("%d run(s). Times are medians over each run's repetitions (thread CPU time for work on"
+          " one thread, wall time where threads hand work to each other), then over the runs;"
+          " Ratio is the median of the runs' ratios and Runs their range. Noise: the larger"
+          " coefficient of variation of the pair within a run. Load average at the start of each"
+          " run: %s." % (len(results), loads))
 
 
 if __name__ == "__main__":
