@@ -70,6 +70,12 @@ bool AllStopped(const std::vector<ZoThread*>& threads) {
 }
 
 TEST(TeamSoak, CancelAndAbortRunningTeams) {
+#if defined(__SANITIZE_THREAD__)
+    // Aborts jump out of signal handlers, which ThreadSanitizer delivers from
+    // its own frames and at its own moments: under it a round can lose the
+    // abort signal and wait for ever. The AddressSanitizer run covers this.
+    GTEST_SKIP() << "aborts by signal are not reliable under ThreadSanitizer";
+#endif
     ZoCrosswalk walk(1);  // lane 0 stays red
     soak::Random random(7);
     soak::Clock clock;
