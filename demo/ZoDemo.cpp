@@ -1,57 +1,69 @@
 // A tour of ZoLib as an application uses it.
-#include <zolib/ZoLib.h>
+//
+// One looper, the narrator, prints the whole account: the other threads post
+// it bags. The tour stops at bags and bag files, threads posting to a looper,
+// a job with progress feedback, a folder watcher and the member registry, and
+// removes everything it made on the way out. Exit status 0 when every stop
+// went as expected, 1 otherwise; every wait is bounded.
+#include "Tour.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 namespace {
 
-const char* TypeName(T_Data type) {
-    static const char* const names[] = {"string",  "bool",    "int8",   "int16", "int32",  "int64",
-                                        "float32", "float64", "buffer", "bag",   "pointer"};
-    return type >= T_STRING && type <= T_POINTER ? names[type] : "?";
-}
-
-void Show(const char* title, ZoBag& bag) {
-    std::printf("%s: what=0x%x, %d item(s)\n", title, bag.what, bag.CountItems());
-    char* name;
-    T_Data type;
-    int count;
-    for (int i = 0; bag.GetInfo(i, &name, &type, &count); i++) {
-        std::printf("  %-10s %-8s x%d:", name, TypeName(type), count);
-        for (int k = 1; k <= count; k++) {
-            int n;
-            double d;
-            char* s;
-            if (bag.Getint32(name, &n, k))
-                std::printf(" %d", n);
-            else if (bag.Getfloat64(name, &d, k))
-                std::printf(" %g", d);
-            else if (bag.Getstring(name, &s, k))
-                std::printf(" \"%s\"", s);
-        }
-        std::printf("\n");
-    }
+// A new private directory under $TMPDIR (or /tmp); empty when none was made.
+std::string MakeTempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/zodemo-XXXXXX";
+    return mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
 }
 
 }  // namespace
 
 int main() {
-    std::printf("ZoLib %s, build %s, built %s\n\n", ZoLib_Version, ZoLib_Build_Id,
-                ZoLib_Build_Date);
+    std::printf("ZoLib %s, build %s, built %s\n", ZoLib_Version, ZoLib_Build_Id, ZoLib_Build_Date);
+    std::fflush(stdout);
 
-    ZoBag order(0x4f524452, 0);  // 'ORDR'
-    order.Setstring("customer", "Ada", 0);
-    order.Setint32("item", 101, 0);
-    order.Setint32("item", 205, 0);
-    order.Setint32("item", 333, 0);
-    order.Setfloat64("total", 41.5, 0);
-    Show("a new order", order);
+    std::string dir = MakeTempDir();
+    if (dir.empty()) {
+        std::perror("zodemo: cannot make a temporary directory");
+        return 1;
+    }
 
-    ZoBag copy(&order);
-    copy.RenameItem("customer", "client");
-    copy.RemoveItem("item", 2);
-    copy.Setfloat64("total", 29.0, 1);
-    Show("\na copy, renamed and trimmed", copy);
-    Show("\nthe original is unchanged", order);
-    return 0;
+    bool ok = true;
+    bool finished;
+    {
+        Narrator narrator;
+        if (!narrator.Run()) {
+            std::fprintf(stderr, "zodemo: cannot start the narrator's thread\n");
+            ZoDirectory(dir.c_str(), false).Remove(true);
+            return 1;
+        }
+        // Each stop runs even when an earlier one failed: they do not depend
+        // on each other.
+        ok = TourPosters(narrator) && ok;
+        ok = TourBagFile(narrator, dir.c_str()) && ok;
+        ok = TourJob(narrator) && ok;
+        ok = TourWatcher(narrator, dir.c_str()) && ok;
+        ok = TourRegistry(narrator) && ok;
+
+        narrator.Heading("Clean-up");
+        finished = narrator.Finish();
+    }
+    bool removed = ZoDirectory(dir.c_str(), false).Remove(true);
+    if (!finished) {
+        // The narrator was aborted, possibly inside a print that still holds
+        // stdout's lock: report on stderr and leave without touching stdout.
+        std::fprintf(stderr, "zodemo: the narrator did not print everything in time\n");
+        std::_Exit(1);
+    }
+    // The narrator's thread is gone: main prints for itself from here on.
+    std::printf("  main      %s the temporary directory\n",
+                removed ? "removed" : "could NOT remove");
+    ok = ok && removed;
+    std::printf("\n%s\n", ok ? "tour complete" : "tour INCOMPLETE: see above");
+    return ok ? 0 : 1;
 }

@@ -8,21 +8,92 @@
 #include "bag/internal/Records.h"
 
 using zolib_internal::FreeItem;
+using zolib_internal::ItemList;
+using zolib_internal::Items;
 using zolib_internal::kElemHeader;
 using zolib_internal::kFlatHeader;
 using zolib_internal::kItemHeader;
+using zolib_internal::kLoose;
+using zolib_internal::kPacked;
+using zolib_internal::Layout;
+using zolib_internal::NameLength;
 using zolib_internal::NewElem;
 using zolib_internal::NewItem;
+using zolib_internal::NewPackedItem;
 
 namespace zolib_internal {
 
-T_Elem* NewElem(const void* data, uint32_t size) {
-    T_Elem* elem = static_cast<T_Elem*>(malloc(sizeof(T_Elem)));
+namespace {
+
+// A packed item's block: the T_Item, the block's size, the bytes of it in
+// use and the name's length (32 bits each), the name and its NUL, and from
+// the next 8-byte boundary on, elements with their bytes, each taking
+// ElemRoom bytes. The name lies 44 bytes into the block, an address no heap
+// block can start at, so a packed name is known by its address alone; packed
+// elements and packed bytes lie inside their own item's or element's block.
+// Blocks stay below 4 GiB: beyond that, elements (or even the name) get
+// blocks of their own.
+constexpr size_t kBlockSizeAt = sizeof(T_Item);
+constexpr size_t kUsedAt = kBlockSizeAt + sizeof(uint32_t);
+constexpr size_t kLengthAt = kUsedAt + sizeof(uint32_t);
+constexpr size_t kNameAt = kLengthAt + sizeof(uint32_t);
+// A name too long for the length word is counted instead.
+constexpr uint32_t kCountName = UINT32_MAX;
+
+char* Block(T_Item* item) {
+    return reinterpret_cast<char*>(item);
+}
+uint32_t Field(T_Item* item, size_t at) {
+    uint32_t value;
+    memcpy(&value, Block(item) + at, sizeof value);
+    return value;
+}
+void SetField(T_Item* item, size_t at, size_t value) {
+    uint32_t field = static_cast<uint32_t>(value);
+    memcpy(Block(item) + at, &field, sizeof field);
+}
+void* PackedData(T_Elem* elem) {
+    return elem + 1;
+}
+char* PackedName(T_Item* item) {
+    return Block(item) + kNameAt;
+}
+size_t Align8(size_t n) {
+    return (n + 7) & ~size_t{7};
+}
+// True when the element lies in the block of its (packed) item.
+bool InBlock(T_Item* item, T_Elem* elem) {
+    uintptr_t offset = reinterpret_cast<uintptr_t>(elem) - reinterpret_cast<uintptr_t>(item);
+    return offset < Field(item, kBlockSizeAt);
+}
+
+// Frees an element of `item`: the record too unless it lies in the item's
+// block (a packed item's; `item` is null for a loose one).
+void FreeElem(T_Item* item, T_Elem* elem) {
+    FreeData(elem);
+    if (item == nullptr || !InBlock(item, elem)) free(elem);
+}
+
+}  // namespace
+
+T_Elem* NewElem(const void* data, uint32_t size, Layout layout) {
+    size_t room = size > 0 ? size : 1;
+    T_Elem* elem;
+    if (layout == kPacked) {
+        elem = static_cast<T_Elem*>(malloc(sizeof(T_Elem) + room));
+        elem->data = PackedData(elem);
+    } else {
+        elem = static_cast<T_Elem*>(malloc(sizeof(T_Elem)));
+        elem->data = malloc(room);
+    }
     elem->size = size;
-    elem->data = malloc(size > 0 ? size : 1);
     if (size > 0) memcpy(elem->data, data, size);
     elem->next = nullptr;
     return elem;
+}
+
+void FreeData(T_Elem* elem) {
+    if (elem->data != PackedData(elem)) free(elem->data);
 }
 
 T_Item* NewItem(int32_t hash, const char* name, size_t nameLength, T_Data type) {
@@ -37,11 +108,82 @@ T_Item* NewItem(int32_t hash, const char* name, size_t nameLength, T_Data type) 
     return item;
 }
 
-void FreeItem(T_Item* item) {
+size_t ElemRoom(uint32_t size) {
+    return Align8(sizeof(T_Elem) + (size > 0 ? size : 1));
+}
+
+T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data type, size_t room) {
+    size_t used = Align8(kNameAt + nameLength + 1);
+    bool nameInside = used <= UINT32_MAX;
+    if (!nameInside) used = Align8(kNameAt);
+    if (used + room > UINT32_MAX) room = 0;
+    T_Item* item = static_cast<T_Item*>(malloc(used + room));
+    SetField(item, kBlockSizeAt, used + room);
+    SetField(item, kUsedAt, used);
+    SetField(item, kLengthAt, nameLength < kCountName ? nameLength : kCountName);
+    item->hash = hash;
+    item->name = nameInside ? PackedName(item) : static_cast<char*>(malloc(nameLength + 1));
+    CopyBytes(item->name, name, nameLength);
+    item->name[nameLength] = '\0';
+    item->type = type;
+    item->count = 0;
+    item->first = nullptr;
+    return item;
+}
+
+T_Elem* PackElem(T_Item* item, const void* data, uint32_t size) {
+    size_t used = Field(item, kUsedAt);
+    size_t room = ElemRoom(size);
+    if (Field(item, kBlockSizeAt) - used < room) return NewElem(data, size, kPacked);
+    SetField(item, kUsedAt, used + room);
+    T_Elem* elem = reinterpret_cast<T_Elem*>(Block(item) + used);
+    elem->size = size;
+    elem->data = PackedData(elem);
+    CopyBytes(elem->data, data, size);
+    elem->next = nullptr;
+    return elem;
+}
+
+T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data type,
+                      const void* data, uint32_t size) {
+    T_Item* item = NewPackedItem(hash, name, nameLength, type, ElemRoom(size));
+    item->first = PackElem(item, data, size);
+    item->count = 1;
+    return item;
+}
+
+void FreeName(T_Item* item) {
+    if (item->name != PackedName(item)) free(item->name);
+}
+
+size_t NameLength(T_Item* item) {
+    uint32_t length = item->name == PackedName(item) ? Field(item, kLengthAt) : kCountName;
+    return length != kCountName ? length : strlen(item->name);
+}
+
+void FreeItem(T_Item* item, Layout layout) {
     if (item == nullptr) return;
-    FreeIndex(item->first);
-    free(item->name);
+    T_Item* block = layout == kPacked ? item : nullptr;
+    for (T_Elem* elem = item->first; elem != nullptr;) {
+        T_Elem* next = elem->next;
+        FreeElem(block, elem);
+        elem = next;
+    }
+    FreeName(item);
     free(item);
+}
+
+bool RemoveElem(T_Item* item, int index, Layout layout) {
+    if (index < 0) index = 1;
+    if (index == 0 || index > item->count) return false;
+    T_Elem** link = &item->first;
+    for (int i = 1; i < index; i++)
+        link = &(*link)->next;
+    T_Elem* gone = *link;
+    *link = gone->next;
+    FreeElem(layout == kPacked ? item : nullptr, gone);
+    item->count--;
+    return true;
 }
 
 int32_t HashBytes(const char* name, size_t length) {
@@ -63,6 +205,7 @@ int32_t HashBytes(const char* name, size_t length) {
 // ---- record functions ----
 
 T_Item* FindItem(ZoList* list, long hash) {
+    if (list == nullptr) return nullptr;
     T_Item* item;
     for (long i = 0; (item = static_cast<T_Item*>(list->GetItem(i))) != nullptr; i++)
         if (item->hash == static_cast<int32_t>(hash)) return item;
@@ -70,6 +213,7 @@ T_Item* FindItem(ZoList* list, long hash) {
 }
 
 T_Elem* SeekIndex(T_Item* item, int index) {
+    if (item == nullptr) return nullptr;
     if (index < 0) index = 1;
     if (index == 0 || index > item->count) return nullptr;
     T_Elem* elem = item->first;
@@ -79,6 +223,7 @@ T_Elem* SeekIndex(T_Item* item, int index) {
 }
 
 void AddIndex(T_Item* item, T_Elem* elem) {
+    if (item == nullptr || elem == nullptr) return;
     elem->next = nullptr;
     if (item->first == nullptr) {
         item->first = elem;
@@ -92,23 +237,14 @@ void AddIndex(T_Item* item, T_Elem* elem) {
 }
 
 bool RemoveIndex(T_Item* item, int index) {
-    if (index < 0) index = 1;
-    if (index == 0 || index > item->count) return false;
-    T_Elem** link = &item->first;
-    for (int i = 1; i < index; i++)
-        link = &(*link)->next;
-    T_Elem* gone = *link;
-    *link = gone->next;
-    free(gone->data);
-    free(gone);
-    item->count--;
-    return true;
+    if (item == nullptr) return false;
+    return zolib_internal::RemoveElem(item, index, kLoose);
 }
 
 void FreeIndex(T_Elem* elem) {
     while (elem != nullptr) {
         T_Elem* next = elem->next;
-        free(elem->data);
+        zolib_internal::FreeData(elem);
         free(elem);
         elem = next;
     }
@@ -116,25 +252,26 @@ void FreeIndex(T_Elem* elem) {
 
 namespace {
 
-// Copies of all elements (index 0) or of element `index`, as a chain whose
-// last element goes to *last when `last` is not null.
-T_Elem* CopyElems(T_Item* src, int index, int* copied, T_Elem** last = nullptr) {
+// Copies of `from` and every element after it (`all`) or of `from` alone,
+// as a chain whose last element goes to *last when `last` is not null.
+T_Elem* CopyChain(T_Elem* from, bool all, int* copied, Layout layout, T_Elem** last = nullptr) {
     T_Elem* head = nullptr;
     T_Elem* tail = nullptr;
     *copied = 0;
-    if (index == 0) {
-        for (T_Elem* e = src->first; e != nullptr; e = e->next) {
-            T_Elem* copy = NewElem(e->data, e->size);
-            (tail == nullptr ? head : tail->next) = copy;
-            tail = copy;
-            ++*copied;
-        }
-    } else if (T_Elem* e = SeekIndex(src, index)) {
-        head = tail = NewElem(e->data, e->size);
-        *copied = 1;
+    for (T_Elem* e = from; e != nullptr; e = all ? e->next : nullptr) {
+        T_Elem* copy = NewElem(e->data, e->size, layout);
+        (tail == nullptr ? head : tail->next) = copy;
+        tail = copy;
+        ++*copied;
     }
     if (last != nullptr) *last = tail;
     return head;
+}
+
+// The first element a copy of `src` takes: element `index`, or the first
+// for 0; null when there is none.
+T_Elem* CopyStart(T_Item* src, int index) {
+    return index == 0 ? src->first : SeekIndex(src, index);
 }
 
 void AppendChain(T_Item* item, T_Elem* chain, int copied) {
@@ -145,27 +282,68 @@ void AppendChain(T_Item* item, T_Elem* chain, int copied) {
     item->count += copied;
 }
 
-}  // namespace
+// A new item copied from `src`, with copies of all its elements starting at
+// `from` (`all`) or of `from` alone; its last element goes to *last.
+T_Item* CopyItemFrom(T_Item* src, T_Elem* from, bool all, Layout layout, T_Elem** last = nullptr) {
+    T_Item* fresh;
+    T_Elem* tail = nullptr;
+    if (layout == kPacked) {
+        size_t room = 0;
+        for (T_Elem* e = from; e != nullptr; e = all ? e->next : nullptr)
+            room += zolib_internal::ElemRoom(e->size);
+        fresh = NewPackedItem(src->hash, src->name, NameLength(src), src->type, room);
+        T_Elem** link = &fresh->first;
+        for (T_Elem* e = from; e != nullptr; e = all ? e->next : nullptr) {
+            tail = *link = zolib_internal::PackElem(fresh, e->data, e->size);
+            link = &tail->next;
+            fresh->count++;
+        }
+    } else {
+        fresh = NewItem(src->hash, src->name, NameLength(src), src->type);
+        AddIndex(fresh, NewElem(from->data, from->size, kLoose));
+        int copied = 0;
+        if (all) fresh->first->next = CopyChain(from->next, true, &copied, kLoose, &tail);
+        fresh->count += copied;
+        if (tail == nullptr) tail = fresh->first;
+    }
+    if (last != nullptr) *last = tail;
+    return fresh;
+}
 
-bool SetItem(ZoList* list, T_Item* item, int index) {
-    int copied;
-    T_Elem* chain = CopyElems(item, index, &copied);
-    if (copied == 0) return false;
-    T_Item* fresh = NewItem(item->hash, item->name, strlen(item->name), item->type);
-    AppendChain(fresh, chain, copied);
+// SetItem(list, ...) in the given layout.
+bool CopyToList(ZoList* list, T_Item* src, int index, Layout layout) {
+    T_Elem* from = CopyStart(src, index);
+    if (from == nullptr) return false;
+    T_Item* fresh = CopyItemFrom(src, from, index == 0, layout);
     if (!list->AddItem(fresh)) {
-        FreeItem(fresh);
+        FreeItem(fresh, layout);
         return false;
     }
     return true;
 }
 
-bool SetItem(T_Item* dest, T_Item* src, int index) {
+// SetItem(dest, ...) in the given layout.
+bool CopyOnto(T_Item* dest, T_Item* src, int index, Layout layout) {
+    T_Elem* from = CopyStart(src, index);
+    if (from == nullptr) return false;
     int copied;
-    T_Elem* chain = CopyElems(src, index, &copied);
-    if (copied == 0) return false;
+    T_Elem* chain = CopyChain(from, index == 0, &copied, layout);
     AppendChain(dest, chain, copied);
     return true;
+}
+
+}  // namespace
+
+// The record functions hand their records to callers, who may free them
+// block by block: those are loose.
+bool SetItem(ZoList* list, T_Item* item, int index) {
+    if (list == nullptr || item == nullptr) return false;
+    return CopyToList(list, item, index, kLoose);
+}
+
+bool SetItem(T_Item* dest, T_Item* src, int index) {
+    if (dest == nullptr || src == nullptr) return false;
+    return CopyOnto(dest, src, index, kLoose);
 }
 
 // ---- ZoBag ----
@@ -174,22 +352,23 @@ ZoBag::ZoBag(unsigned long what, int initial)
     : what(static_cast<uint32_t>(what)),
       who(0),
       when(0),
-      itemList(new ZoList(initial > 0 ? initial : 20, 1)) {}
+      itemList(new ItemList(initial > 0 ? initial : 20, 1)) {}
 
 ZoBag::ZoBag(ZoBag* other)
-    : what(other->what),
-      who(other->who),
-      when(other->when),
-      itemList(new ZoList(other->CountItems(), 1)) {
-    T_Item* item;
-    for (long i = 0; (item = static_cast<T_Item*>(other->itemList->GetItem(i))) != nullptr; i++)
-        SetItem(itemList, item, 0);
+    : what(other ? other->what : 0),
+      who(other ? other->who : 0),
+      when(other ? other->when : 0),
+      itemList(new ItemList(other ? other->CountItems() : 0, 1)) {
+    if (other == nullptr) return;
+    ItemList* from = Items(other->itemList);
+    for (long i = 0; i < from->Size(); i++)
+        CopyToList(itemList, from->At(i), 0, kPacked);
 }
 
 ZoBag::~ZoBag() {
-    T_Item* item;
-    for (long i = 0; (item = static_cast<T_Item*>(itemList->GetItem(i))) != nullptr; i++)
-        FreeItem(item);
+    ItemList* items = Items(itemList);
+    for (long i = 0; i < items->Size(); i++)
+        FreeItem(items->At(i), kPacked);
     delete itemList;
 }
 
@@ -200,24 +379,29 @@ long ZoBag::Hash(const char* name) {
 
 T_Item* ZoBag::Find(const char* name) {
     if (name == nullptr) return nullptr;
-    return FindItem(itemList, Hash(name));
+    // As FindItem(itemList, hash), without a virtual call per item.
+    int32_t hash = static_cast<int32_t>(Hash(name));
+    ItemList* items = Items(itemList);
+    for (long i = 0, n = items->Size(); i < n; i++)
+        if (items->At(i)->hash == hash) return items->At(i);
+    return nullptr;
 }
 
 bool ZoBag::Setdata(const char* name, T_Data type, const void* data, int size, int index) {
     if (name == nullptr || size < 0 || (data == nullptr && size > 0)) return false;
     T_Item* item = Find(name);
     if (item == nullptr) {
-        item = NewItem(static_cast<int32_t>(Hash(name)), name, strlen(name), type);
-        AddIndex(item, NewElem(data, size));
+        item = NewPackedItem(static_cast<int32_t>(Hash(name)), name, strlen(name), type, data,
+                             static_cast<uint32_t>(size));
         if (!itemList->AddItem(item)) {
-            FreeItem(item);
+            FreeItem(item, kPacked);
             return false;
         }
         return true;
     }
     if (item->type != type) return false;
     if (index == 0 || index > item->count) {
-        AddIndex(item, NewElem(data, size));
+        AddIndex(item, NewElem(data, static_cast<uint32_t>(size), kPacked));
         return true;
     }
     T_Elem* elem = SeekIndex(item, index);
@@ -226,9 +410,10 @@ bool ZoBag::Setdata(const char* name, T_Data type, const void* data, int size, i
         return true;
     }
     // Copy before freeing: `data` may point into the block being replaced.
+    // Bytes packed with their record stay until the element goes.
     void* block = malloc(size > 0 ? size : 1);
     if (size > 0) memcpy(block, data, size);
-    free(elem->data);
+    zolib_internal::FreeData(elem);
     elem->data = block;
     elem->size = size;
     return true;
@@ -362,9 +547,9 @@ bool ZoBag::CopyItem(ZoBag* source, const char* name, int index) {
     if (index != 0 && index > from->count) return false;
     if (index < 0) index = 1;
     T_Item* here = Find(name);
-    if (here == nullptr) return SetItem(itemList, from, index);
-    // Copying an item onto itself: snapshot the chain before it grows.
-    return SetItem(here, from, index);
+    if (here == nullptr) return CopyToList(itemList, from, index, kPacked);
+    // Copying an item onto itself: the chain is copied before it grows.
+    return CopyOnto(here, from, index, kPacked);
 }
 
 bool ZoBag::RemoveItem(const char* name, int index) {
@@ -372,17 +557,17 @@ bool ZoBag::RemoveItem(const char* name, int index) {
     if (item == nullptr) return false;
     if (index == 0) {
         if (!itemList->DelItem(static_cast<void*>(item))) return false;
-        FreeItem(item);
+        FreeItem(item, kPacked);
         return true;
     }
     if (index > item->count) return false;
     if (item->count == 1) {
         // The last element takes the item with it; unlink first so a refusal changes nothing.
         if (!itemList->DelItem(static_cast<void*>(item))) return false;
-        FreeItem(item);
+        FreeItem(item, kPacked);
         return true;
     }
-    return RemoveIndex(item, index);
+    return zolib_internal::RemoveElem(item, index, kPacked);
 }
 
 bool ZoBag::RenameItem(const char* oldName, const char* newName) {
@@ -391,7 +576,7 @@ bool ZoBag::RenameItem(const char* oldName, const char* newName) {
     size_t length = strlen(newName);
     char* copy = static_cast<char*>(malloc(length + 1));
     memcpy(copy, newName, length + 1);
-    free(item->name);
+    zolib_internal::FreeName(item);
     item->name = copy;
     item->hash = static_cast<int32_t>(Hash(newName));
     return true;
@@ -414,6 +599,7 @@ bool Append(ZoList* list, void* item) {
 struct Slot {
     T_Item* item;
     T_Elem* last;
+    T_Elem* beforeLast;  // when known: the element before `last`
 };
 
 // The first item of each hash in `list`, as a lookup by name finds it.
@@ -421,7 +607,7 @@ std::unordered_map<int32_t, Slot> FirstByHash(ZoList* list) {
     std::unordered_map<int32_t, Slot> slots;
     T_Item* item;
     for (long i = 0; (item = static_cast<T_Item*>(list->GetItem(i))) != nullptr; i++)
-        slots.emplace(item->hash, Slot{item, nullptr});
+        slots.emplace(item->hash, Slot{item, nullptr, nullptr});
     return slots;
 }
 
@@ -460,6 +646,7 @@ bool ZoBag::Split(ZoList* pieces, long limit) {
         auto found = sources.find(hash);
         T_Item* source = found == sources.end() ? nullptr : found->second.item;
         T_Elem* elem = source == nullptr ? nullptr : source->first;  // source element s
+        Slot* target = nullptr;  // the item's slot in the current piece, once looked up
         for (int s = 1, p = 1; s <= item->count; s++, p++) {
             // A buffer or a nested bag must fit the room left, even where a
             // new piece would take it. Its size is read as Getdata would.
@@ -470,22 +657,39 @@ bool ZoBag::Split(ZoList* pieces, long limit) {
                 break;
             }
             if (elem != nullptr) {
-                T_Elem* copy = NewElem(elem->data, elem->size);
-                auto into = placed.find(hash);
-                if (into != placed.end()) {
-                    LastElem(into->second)->next = copy;
-                    into->second.last = copy;
-                    into->second.item->count++;
+                if (target == nullptr) {
+                    auto into = placed.find(hash);
+                    if (into != placed.end()) target = &into->second;
+                }
+                if (target != nullptr) {
+                    T_Elem* copy = zolib_internal::PackElem(target->item, elem->data, elem->size);
+                    LastElem(*target)->next = copy;
+                    target->beforeLast = target->last;
+                    target->last = copy;
+                    target->item->count++;
                     size += kElemHeader + elem->size;
                 } else {
+                    // The item's block gets room for the run of elements that
+                    // will fit the piece, so that they cost no allocation each.
+                    size_t nameLength = NameLength(source);
+                    size_t room = zolib_internal::ElemRoom(elem->size);
+                    unsigned long projected = size + kItemHeader + nameLength + kElemHeader;
+                    projected += elem->size;
+                    for (T_Elem* e = elem->next; e != nullptr; e = e->next) {
+                        projected += kElemHeader + e->size;
+                        if (static_cast<long>(projected) > limit) break;
+                        room += zolib_internal::ElemRoom(e->size);
+                    }
                     T_Item* created =
-                        NewItem(source->hash, source->name, strlen(source->name), source->type);
-                    AddIndex(created, copy);
+                        NewPackedItem(source->hash, source->name, nameLength, source->type, room);
+                    created->first = zolib_internal::PackElem(created, elem->data, elem->size);
+                    created->count = 1;
                     if (Append(piece->itemList, created)) {
-                        placed.emplace(hash, Slot{created, copy});
-                        size += kItemHeader + strlen(source->name) + kElemHeader + elem->size;
+                        target = &placed.emplace(hash, Slot{created, created->first, nullptr})
+                                      .first->second;
+                        size += kItemHeader + nameLength + kElemHeader + elem->size;
                     } else {
-                        FreeItem(created);
+                        FreeItem(created, kPacked);
                     }
                 }
             }
@@ -500,18 +704,28 @@ bool ZoBag::Split(ZoList* pieces, long limit) {
                     if (taken->count == 1) {
                         piece->itemList->DelItem(static_cast<void*>(taken));
                         size -= FlatSizeItem(taken);
-                        FreeItem(taken);
+                        FreeItem(taken, kPacked);
                         placed.erase(back);
                     } else {
-                        T_Elem* before = nullptr;
-                        T_Elem* gone = taken->first;
-                        for (int k = 1; k < p; k++) {
-                            before = gone;
-                            gone = gone->next;
+                        // Usually the element just appended, whose neighbour is
+                        // known; otherwise walk to it.
+                        Slot& slot = back->second;
+                        T_Elem* before = slot.beforeLast;
+                        T_Elem* gone = slot.last;
+                        if (p != taken->count || before == nullptr || gone == nullptr) {
+                            before = nullptr;
+                            gone = taken->first;
+                            for (int k = 1; k < p; k++) {
+                                before = gone;
+                                gone = gone->next;
+                            }
                         }
-                        if (gone == back->second.last) back->second.last = before;
+                        if (gone == slot.last) slot.last = before;
+                        slot.beforeLast = nullptr;
                         size -= kElemHeader + gone->size;
-                        RemoveIndex(taken, p);
+                        (before == nullptr ? taken->first : before->next) = gone->next;
+                        zolib_internal::FreeElem(taken, gone);
+                        taken->count--;
                     }
                 }
                 if (!Append(pieces, piece)) {
@@ -520,6 +734,7 @@ bool ZoBag::Split(ZoList* pieces, long limit) {
                 }
                 piece = new ZoBag(0, 0);
                 placed = {};  // clear() would cost the old bucket count every piece
+                target = nullptr;
                 size = kFlatHeader;
                 fresh = true;
                 p = 0;
@@ -552,24 +767,22 @@ bool ZoBag::Concat(ZoList* pieces) {
             auto from = theirs.find(hash);
             if (from == theirs.end()) continue;
             T_Item* source = from->second.item;
-            int copied;
+            if (source->first == nullptr) continue;
             T_Elem* last;
-            T_Elem* chain = CopyElems(source, 0, &copied, &last);
-            if (copied == 0) continue;
             auto here = mine.find(hash);
             if (here != mine.end()) {
+                int copied;
+                T_Elem* chain = CopyChain(source->first, true, &copied, kPacked, &last);
                 LastElem(here->second)->next = chain;
                 here->second.last = last;
                 here->second.item->count += copied;
                 continue;
             }
-            T_Item* added = NewItem(source->hash, source->name, strlen(source->name), source->type);
-            added->first = chain;
-            added->count = copied;
+            T_Item* added = CopyItemFrom(source, source->first, true, kPacked, &last);
             if (Append(itemList, added))
-                mine.emplace(hash, Slot{added, last});
+                mine.emplace(hash, Slot{added, last, nullptr});
             else
-                FreeItem(added);
+                FreeItem(added, kPacked);
         }
     }
     return true;

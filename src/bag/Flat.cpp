@@ -15,11 +15,18 @@
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "ZoLib needs a little-endian host");
 
 using zolib_internal::FreeItem;
+using zolib_internal::ItemList;
+using zolib_internal::Items;
 using zolib_internal::kElemHeader;
 using zolib_internal::kFlatHeader;
 using zolib_internal::kItemHeader;
+using zolib_internal::kLoose;
+using zolib_internal::kPacked;
+using zolib_internal::Layout;
+using zolib_internal::NameLength;
 using zolib_internal::NewElem;
 using zolib_internal::NewItem;
+using zolib_internal::NewPackedItem;
 
 namespace {
 
@@ -71,15 +78,15 @@ class Reader {
     size_t left;
 };
 
-bool ReadElem(Reader& in, T_Elem** elem) {
+bool ReadElem(Reader& in, T_Elem** elem, Layout layout) {
     uint32_t size;
     const char* data;
     if (!in.Read32(&size) || (data = in.Take(size)) == nullptr) return false;
-    *elem = NewElem(data, size);
+    *elem = NewElem(data, size, layout);
     return true;
 }
 
-bool ReadItem(Reader& in, T_Item** out) {
+bool ReadItem(Reader& in, T_Item** out, Layout layout) {
     uint32_t hash, nameLength, type, count;
     const char* name;
     if (!in.Read32(&hash) || !in.Read32(&nameLength) || (name = in.Take(nameLength)) == nullptr ||
@@ -89,12 +96,35 @@ bool ReadItem(Reader& in, T_Item** out) {
     // hold is refused before any element is made.
     int32_t elements = static_cast<int32_t>(count);
     if (elements < 1 || count > in.Left() / kElemHeader) return false;
-    T_Item* item = NewItem(static_cast<int32_t>(hash), name, nameLength,
-                           static_cast<T_Data>(static_cast<int32_t>(type)));
+    T_Data itemType = static_cast<T_Data>(static_cast<int32_t>(type));
+    if (layout == kPacked) {
+        // Every element record is checked before anything is made; then the
+        // item is made with room for all its elements in one block.
+        Reader scan = in;
+        size_t room = 0;
+        for (int32_t i = 0; i < elements; i++) {
+            uint32_t size;
+            if (!scan.Read32(&size) || scan.Take(size) == nullptr) return false;
+            room += zolib_internal::ElemRoom(size);
+        }
+        T_Item* item = NewPackedItem(static_cast<int32_t>(hash), name, nameLength, itemType, room);
+        T_Elem** tail = &item->first;
+        for (int32_t i = 0; i < elements; i++) {
+            uint32_t size = 0;
+            in.Read32(&size);
+            const char* data = in.Take(size);
+            *tail = zolib_internal::PackElem(item, data, size);
+            tail = &(*tail)->next;
+        }
+        item->count = elements;
+        *out = item;
+        return true;
+    }
+    T_Item* item = NewItem(static_cast<int32_t>(hash), name, nameLength, itemType);
     T_Elem** tail = &item->first;
     for (int32_t i = 0; i < elements; i++) {
-        if (!ReadElem(in, tail)) {
-            FreeItem(item);
+        if (!ReadElem(in, tail, layout)) {
+            FreeItem(item, layout);
             return false;
         }
         tail = &(*tail)->next;
@@ -104,9 +134,12 @@ bool ReadItem(Reader& in, T_Item** out) {
     return true;
 }
 
-void FreeItems(ZoList* list) {
-    for (long i = 0; i < list->Size(); i++)
-        FreeItem(static_cast<T_Item*>(list->GetItem(i)));
+// Frees and drops the items of `list` from position `from` on.
+void DropItems(ZoList* list, long from) {
+    for (long i = list->Size() - 1; i >= from; i--) {
+        FreeItem(static_cast<T_Item*>(list->GetItem(i)), kPacked);
+        list->DelItem(i);
+    }
 }
 
 }  // namespace
@@ -123,49 +156,51 @@ unsigned long FlatSizeIndex(T_Elem* elem) {
 char* FlattenIndex(T_Elem* elem, char* p, int /*n*/) {
     for (; elem != nullptr; elem = elem->next) {
         p = Put32(p, elem->size);
-        if (elem->size > 0) memcpy(p, elem->data, elem->size);
+        zolib_internal::CopyBytes(p, elem->data, elem->size);
         p += elem->size;
     }
     return p;
 }
 
-const char* UnflattenIndex(T_Elem** elem, const char* p, int /*n*/) {
+char* UnflattenIndex(T_Elem** elem, const char* p, int /*n*/) {
     Reader in(p, SIZE_MAX);
-    ReadElem(in, elem);
-    return in.Position();
+    ReadElem(in, elem, kLoose);
+    return const_cast<char*>(in.Position());
 }
 
 unsigned long FlatSizeItem(T_Item* item) {
-    return kItemHeader + strlen(item->name) + FlatSizeIndex(item->first);
+    if (item == nullptr) return 0;
+    return kItemHeader + NameLength(item) + FlatSizeIndex(item->first);
 }
 
 char* FlattenItem(T_Item* item, char* p) {
-    size_t nameLength = strlen(item->name);
+    if (item == nullptr) return p;
+    size_t nameLength = NameLength(item);
     p = Put32(p, static_cast<uint32_t>(item->hash));
     p = Put32(p, static_cast<uint32_t>(nameLength));
-    memcpy(p, item->name, nameLength);
+    zolib_internal::CopyBytes(p, item->name, nameLength);
     p += nameLength;
     p = Put32(p, static_cast<uint32_t>(item->type));
     p = Put32(p, static_cast<uint32_t>(item->count));
     return FlattenIndex(item->first, p, 0);
 }
 
-const char* UnflattenItem(T_Item** item, const char* p) {
+char* UnflattenItem(T_Item** item, const char* p) {
     Reader in(p, SIZE_MAX);
-    if (!ReadItem(in, item)) {
+    if (!ReadItem(in, item, kLoose)) {
         *item = nullptr;
         return nullptr;
     }
-    return in.Position();
+    return const_cast<char*>(in.Position());
 }
 
 // ---- flattening ----
 
 unsigned long ZoBag::FlatSize(bool zip) {
     unsigned long size = kFlatHeader;
-    T_Item* item;
-    for (long i = 0; (item = static_cast<T_Item*>(itemList->GetItem(i))) != nullptr; i++)
-        size += FlatSizeItem(item);
+    ItemList* items = Items(itemList);
+    for (long i = 0; i < items->Size(); i++)
+        size += FlatSizeItem(items->At(i));
     return zip ? MaxZippedSize(size - 1) + 1 : size;
 }
 
@@ -175,22 +210,25 @@ char* ZoBag::FlattenBody(char* p, uint32_t sizeField) {
     p = Put32(p, when);
     p = Put32(p, sizeField);
     p = Put32(p, static_cast<uint32_t>(itemList->Size()));
-    T_Item* item;
-    for (long i = 0; (item = static_cast<T_Item*>(itemList->GetItem(i))) != nullptr; i++)
-        p = FlattenItem(item, p);
+    ItemList* items = Items(itemList);
+    for (long i = 0; i < items->Size(); i++)
+        p = FlattenItem(items->At(i), p);
     return p;
 }
 
 bool ZoBag::Flatten(char* buffer, unsigned long* size, bool zip) {
     if (buffer == nullptr || (zip && size == nullptr)) return false;
-    unsigned long plain = FlatSize(false);
-    if (plain > UINT32_MAX) return false;
     memcpy(buffer, kMagic, 3);
     if (!zip) {
+        // One pass: the size field is filled in once the items are written.
         buffer[3] = 0;
-        FlattenBody(buffer + 4, static_cast<uint32_t>(plain));
+        unsigned long plain = FlattenBody(buffer + 4, 0) - buffer;
+        if (plain > UINT32_MAX) return false;
+        Put32(buffer + 16, static_cast<uint32_t>(plain));
         return true;
     }
+    unsigned long plain = FlatSize(false);
+    if (plain > UINT32_MAX) return false;
     // The compressed body carries its own length in the size field, not the
     // plain length: the 4-byte lead is not part of it.
     uint32_t body = static_cast<uint32_t>(plain - 4);
@@ -223,20 +261,19 @@ bool ZoBag::Unflatten(const char* buffer, unsigned long length) {
     int32_t items = static_cast<int32_t>(count);
     if (items < 0 || count > in.Left() / kItemHeader) return false;
 
-    // Items are gathered aside and handed over only when all of them read
-    // well, so a damaged record adds nothing.
-    ZoList parsed(items, 1);
+    // Items go straight into the list, which grows once for all of them (the
+    // count is bounded by the bytes); a damaged record takes every item of
+    // this call out again, so a failure adds nothing.
+    long before = itemList->Size();
+    itemList->IncTo(before + items);
+    if (itemList->Length() < before + items) return false;  // no room to be had
     for (int32_t i = 0; i < items; i++) {
         T_Item* item;
-        if (!ReadItem(in, &item)) {
-            FreeItems(&parsed);
+        if (!ReadItem(in, &item, kPacked)) {
+            DropItems(itemList, before);
             return false;
         }
-        parsed.AddItem(item);
-    }
-    if (!itemList->AddList(&parsed)) {
-        FreeItems(&parsed);
-        return false;
+        Items(itemList)->Push(item);
     }
     return true;
 }

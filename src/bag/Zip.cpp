@@ -1,5 +1,5 @@
 // Every compression of the library goes through this file, so that the zlib
-// calls (and any state they may one day keep) stay in one place.
+// calls and the state they keep stay in one place.
 #include <zolib/bag/Zip.h>
 
 #include <zlib.h>
@@ -17,6 +17,158 @@ constexpr unsigned long kMaxRatio = 1032;
 // First guess at the output of a block whose claim is larger than that.
 constexpr unsigned long kFirstGuess = 64 * 1024;
 
+// zlib's one-shot calls build and tear down their whole state on every call:
+// about 256 KiB of deflate state, which costs more than compressing a small
+// bag. Each thread keeps one deflate and one inflate stream instead, made on
+// first use, reset between uses and released when the thread ends. A reset
+// stream starts exactly as a new one does, so the bytes are those of
+// compress2 and the results those of uncompress.
+class Streams {
+  public:
+    Streams() = default;
+    Streams(const Streams&) = delete;
+    Streams& operator=(const Streams&) = delete;
+    ~Streams() {
+        if (deflating) deflateEnd(&deflater);
+        if (inflating) inflateEnd(&inflater);
+    }
+
+    // A deflate stream at `level` ready for a new input, or null.
+    z_stream* Deflater(int level) {
+        if (deflating && deflateLevel != level) {
+            deflateEnd(&deflater);
+            deflating = false;
+        }
+        if (!deflating) {
+            deflater = z_stream();
+            if (deflateInit(&deflater, level) != Z_OK) return nullptr;
+            deflating = true;
+            deflateLevel = level;
+        } else if (deflateReset(&deflater) != Z_OK) {
+            return nullptr;
+        }
+        return &deflater;
+    }
+
+    // An inflate stream ready for a new input, or null.
+    z_stream* Inflater() {
+        if (!inflating) {
+            inflater = z_stream();
+            if (inflateInit(&inflater) != Z_OK) return nullptr;
+            inflating = true;
+        } else if (inflateReset(&inflater) != Z_OK) {
+            return nullptr;
+        }
+        return &inflater;
+    }
+
+    // Taken for the length of one call, so a call that reaches this thread's
+    // streams while they are in use (a signal handler) makes its own.
+    bool busy = false;
+
+  private:
+    z_stream deflater;
+    z_stream inflater;
+    bool deflating = false;
+    bool inflating = false;
+    int deflateLevel = 0;
+};
+
+thread_local Streams streams;
+
+// The thread's streams for one call, or null when they are in use.
+class Lease {
+  public:
+    Lease() : held(!streams.busy) { streams.busy = true; }
+    ~Lease() {
+        if (held) streams.busy = false;
+    }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    Streams* Get() { return held ? &streams : nullptr; }
+
+  private:
+    bool held;
+};
+
+// compress2 over a ready stream: the same calls in the same order.
+int Compress(z_stream* stream, Bytef* dest, uLongf* destLen, const Bytef* source, uLong sourceLen) {
+    const uInt max = static_cast<uInt>(-1);
+    uLong left = *destLen;
+    *destLen = 0;
+    stream->next_out = dest;
+    stream->avail_out = 0;
+    stream->next_in = const_cast<Bytef*>(source);
+    stream->avail_in = 0;
+    int err;
+    do {
+        if (stream->avail_out == 0) {
+            stream->avail_out = left > max ? max : static_cast<uInt>(left);
+            left -= stream->avail_out;
+        }
+        if (stream->avail_in == 0) {
+            stream->avail_in = sourceLen > max ? max : static_cast<uInt>(sourceLen);
+            sourceLen -= stream->avail_in;
+        }
+        err = deflate(stream, sourceLen ? Z_NO_FLUSH : Z_FINISH);
+    } while (err == Z_OK);
+    *destLen = stream->total_out;
+    return err == Z_STREAM_END ? Z_OK : err;
+}
+
+// uncompress over a ready stream: the same calls and the same results.
+int Uncompress(z_stream* stream, Bytef* dest, uLongf* destLen, const Bytef* source,
+               uLong sourceLen) {
+    const uInt max = static_cast<uInt>(-1);
+    Bytef one[1];  // tells an incomplete stream when no output is wanted
+    uLong left;
+    if (*destLen) {
+        left = *destLen;
+        *destLen = 0;
+    } else {
+        left = 1;
+        dest = one;
+    }
+    stream->next_in = const_cast<Bytef*>(source);
+    stream->avail_in = 0;
+    stream->next_out = dest;
+    stream->avail_out = 0;
+    int err;
+    do {
+        if (stream->avail_out == 0) {
+            stream->avail_out = left > max ? max : static_cast<uInt>(left);
+            left -= stream->avail_out;
+        }
+        if (stream->avail_in == 0) {
+            stream->avail_in = sourceLen > max ? max : static_cast<uInt>(sourceLen);
+            sourceLen -= stream->avail_in;
+        }
+        err = inflate(stream, Z_NO_FLUSH);
+    } while (err == Z_OK);
+    if (dest != one)
+        *destLen = stream->total_out;
+    else if (stream->total_out && err == Z_BUF_ERROR)
+        left = 1;
+    return err == Z_STREAM_END                              ? Z_OK
+           : err == Z_NEED_DICT                             ? Z_DATA_ERROR
+           : err == Z_BUF_ERROR && left + stream->avail_out ? Z_DATA_ERROR
+                                                            : err;
+}
+
+int Deflate(Bytef* dest, uLongf* destLen, const Bytef* source, uLong sourceLen, int level) {
+    Lease lease;
+    z_stream* stream = lease.Get() != nullptr ? lease.Get()->Deflater(level) : nullptr;
+    if (stream == nullptr) return compress2(dest, destLen, source, sourceLen, level);
+    return Compress(stream, dest, destLen, source, sourceLen);
+}
+
+int Inflate(Bytef* dest, uLongf* destLen, const Bytef* source, uLong sourceLen) {
+    Lease lease;
+    z_stream* stream = lease.Get() != nullptr ? lease.Get()->Inflater() : nullptr;
+    if (stream == nullptr) return uncompress(dest, destLen, source, sourceLen);
+    return Uncompress(stream, dest, destLen, source, sourceLen);
+}
+
 }  // namespace
 
 unsigned long MaxZippedSize(unsigned long n) {
@@ -33,8 +185,8 @@ char* Zip(const char* src, unsigned long srcLength, unsigned long* outLength, in
     unsigned long cap = srcLength + static_cast<unsigned long>(srcLength * 0.1) + 12;
     char* out = dst != nullptr ? dst : static_cast<char*>(malloc(cap + 4));
     uLongf streamLength = cap;
-    if (compress2(reinterpret_cast<Bytef*>(out + 4), &streamLength,
-                  reinterpret_cast<const Bytef*>(src), srcLength, level) != Z_OK) {
+    if (Deflate(reinterpret_cast<Bytef*>(out + 4), &streamLength,
+                reinterpret_cast<const Bytef*>(src), srcLength, level) != Z_OK) {
         if (dst == nullptr) free(out);
         return nullptr;
     }
@@ -57,7 +209,7 @@ char* Unzip(const char* src, unsigned long srcLength, unsigned long* outLength, 
     uLong streamLength = srcLength - 4;
     if (dst != nullptr) {
         uLongf produced = claimed;
-        if (uncompress(reinterpret_cast<Bytef*>(dst), &produced, stream, streamLength) != Z_OK)
+        if (Inflate(reinterpret_cast<Bytef*>(dst), &produced, stream, streamLength) != Z_OK)
             return nullptr;
         *outLength = produced;
         return dst;
@@ -71,7 +223,7 @@ char* Unzip(const char* src, unsigned long srcLength, unsigned long* outLength, 
     for (;;) {
         char* out = static_cast<char*>(malloc(room > 0 ? room : 1));
         uLongf produced = room;
-        int result = uncompress(reinterpret_cast<Bytef*>(out), &produced, stream, streamLength);
+        int result = Inflate(reinterpret_cast<Bytef*>(out), &produced, stream, streamLength);
         if (result == Z_OK) {
             *outLength = produced;
             return out;

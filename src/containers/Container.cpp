@@ -1,5 +1,8 @@
 #include <zolib/containers/Container.h>
 
+#include <climits>
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,17 +15,13 @@ ZoContainer::ZoContainer(long initial, long block)
     if (items == nullptr) capacity = 0;
 }
 
-ZoContainer::ZoContainer(ZoContainer* other)
-    : capacity(other->count),
-      count(other->count),
-      end(other->end),
-      block(other->block),
-      items(static_cast<void**>(calloc(other->count > 0 ? other->count : 1, sizeof(void*)))) {
-    if (items == nullptr) {
-        capacity = count = end = 0;
-        return;
-    }
-    if (count > 0) memcpy(items, other->items, count * sizeof(void*));
+ZoContainer::ZoContainer(ZoContainer* other) : ZoContainer(0, 1) {
+    if (other == nullptr) return;
+    block = other->block;
+    if (other->count == 0 || !Resize(other->count)) return;
+    count = other->count;
+    end = other->end;
+    memcpy(items, other->items, count * sizeof(void*));
     // A FIFO stack's source may have end beyond count; the tight copy cannot.
     if (end > capacity) end = count;
 }
@@ -32,7 +31,8 @@ ZoContainer::~ZoContainer() {
 }
 
 bool ZoContainer::Resize(long n) {
-    if (n < 0) return false;
+    // Beyond this the byte size would wrap and realloc would be asked too little.
+    if (n < 0 || static_cast<unsigned long>(n) > PTRDIFF_MAX / sizeof(void*)) return false;
     // realloc(p, 0) may free p; keep at least one slot allocated.
     void** grown = static_cast<void**>(realloc(items, (n > 0 ? n : 1) * sizeof(void*)));
     if (grown == nullptr) return false;
@@ -50,7 +50,11 @@ void ZoContainer::IncTo(long n) {
 }
 
 void ZoContainer::IncBy(long n) {
-    if (n > 0) Resize(capacity + n);
+    if (n > 0 && n <= LONG_MAX - capacity) Resize(capacity + n);
+}
+
+bool ZoContainer::Grow() {
+    return block <= LONG_MAX - capacity && Resize(capacity + block);
 }
 
 void ZoContainer::DecTo(long n) {
@@ -70,7 +74,7 @@ void ZoContainer::Adjust() {
 }
 
 int ZoContainer::AddItem(void* item) {
-    if (end >= capacity && !Resize(capacity + block)) return 0;
+    if (end >= capacity && !Grow()) return 0;
     items[end++] = item;
     count++;
     return 1;
@@ -78,7 +82,7 @@ int ZoContainer::AddItem(void* item) {
 
 int ZoContainer::AddItem(long index, void* item) {
     if (index < 0 || index >= end) return 0;
-    if (end >= capacity && !Resize(capacity + block)) return 0;
+    if (end >= capacity && !Grow()) return 0;
     memmove(items + index + 1, items + index, (end - index) * sizeof(void*));
     items[index] = item;
     count++;
@@ -113,6 +117,7 @@ long ZoContainer::FindItem(void* item) {
 }
 
 long ZoContainer::FindItem(void* key, ZoCompare cmp) {
+    if (cmp == nullptr) return -1;
     for (long i = 0; i < count; i++)
         if (cmp(items[i], key) == 0) return i;
     return -1;
@@ -124,10 +129,11 @@ void* ZoContainer::GetItem(long index) {
 }
 
 void ZoContainer::Sort(ZoCompare cmp) {
-    if (count > 1) qsort(items, count, sizeof(void*), cmp);
+    if (count > 1 && cmp != nullptr) qsort(items, count, sizeof(void*), cmp);
 }
 
 void ZoContainer::Iterate(ZoIterate fn, void* data) {
+    if (fn == nullptr) return;
     for (long i = 0; i < count; i++)
         fn(items[i], i, data);
 }

@@ -7,8 +7,11 @@ ZoStack::ZoStack(T_STACK_STYLE style, long initial, long block)
     : ZoContainer(initial, block), style(style), head(0), limit(0) {}
 
 ZoStack::ZoStack(ZoStack* other)
-    : ZoContainer(other->count, other->block), style(other->style), head(0), limit(other->limit) {
-    if (capacity < other->count) return;  // allocation failed: stay empty
+    : ZoContainer(other ? other->count : 0, other ? other->block : 1),
+      style(other ? other->style : STACK_LIFO),
+      head(0),
+      limit(other ? other->limit : 0) {
+    if (other == nullptr || capacity < other->count) return;  // nothing to copy, or no room
     memcpy(items, other->items + other->head, other->count * sizeof(void*));
     count = end = other->count;
 }
@@ -37,6 +40,7 @@ void ZoStack::Adjust() {
 }
 
 void ZoStack::Iterate(ZoIterate fn, void* data) {
+    if (fn == nullptr) return;
     for (long i = head; i < end; i++)
         fn(items[i], i, data);
 }
@@ -59,7 +63,7 @@ bool ZoStack::Push(void* item) {
     if (end >= capacity) {
         if (style == STACK_FIFO && head != 0)
             Pack();
-        else if (!Resize(capacity + block))
+        else if (!Grow())
             return false;
     }
     items[end++] = item;

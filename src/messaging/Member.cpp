@@ -22,8 +22,6 @@ static_assert(sizeof(T_App) == 28, "entry size is part of the shared layout");
 static_assert(offsetof(Registry, apps) == 4, "table offset is part of the shared layout");
 static_assert(sizeof(Registry) == 7144, "registry size is part of the shared layout");
 
-// At most 23 characters, the rest of the field zeroed: the name always ends
-// in a NUL and never reaches into the next entry.
 // The bag's plain flat form in a malloc'ed block; null when it cannot be made.
 char* FlattenPlain(ZoBag* bag, unsigned long* length) {
     *length = bag->FlatSize(false);
@@ -36,6 +34,8 @@ char* FlattenPlain(ZoBag* bag, unsigned long* length) {
     return block;
 }
 
+// At most 23 characters, the rest of the field zeroed: the name always ends
+// in a NUL and never reaches into the next entry.
 void StoreName(T_App* app, const char* name) {
     std::memset(app->name, 0, sizeof(app->name));
     if (name) std::strncpy(app->name, name, sizeof(app->name) - 1);

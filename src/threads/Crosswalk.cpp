@@ -9,6 +9,9 @@
 
 namespace {
 
+// How long the destructor waits for a lock, and for woken waiters to leave.
+const int kLeaveMilliseconds = 2000;
+
 // The wait's deadline on the real-time clock, the clock of INIT_COND.
 timespec Deadline(unsigned long nanoseconds) {
     timespec now;
@@ -45,19 +48,26 @@ ZoCrosswalk::~ZoCrosswalk() {
     if (lanes == nullptr) return;
     // Let everybody through, then wait until the last waiter has counted
     // itself out (under the locker mutex) before the lanes go away.
-    Lock();
-    pthread_mutex_lock(&laneMutex);
+    // A waiter aborted inside its condition wait leaves both mutexes
+    // locked for good, so neither is waited for without bound.
+    timespec limit = Deadline(kLeaveMilliseconds * 1000000UL);
+    bool locker = pthread_mutex_timedlock(&mutex, &limit) == 0;
+    bool lane = pthread_mutex_timedlock(&laneMutex, &limit) == 0;
     for (int i = 0; i < laneCount; i++)
         lanes[i].green = true;
-    Unlock();
+    if (locker) Unlock();
     pthread_cond_broadcast(&laneCond);
-    pthread_mutex_unlock(&laneMutex);
-    for (;;) {
-        Lock();
+    if (lane) pthread_mutex_unlock(&laneMutex);
+    // A waiter that was aborted inside Wait() never counts itself out, so
+    // the wait is bounded; woken waiters leave within microseconds.
+    // Waiters count themselves out under the locker mutex; reading under it
+    // too orders their last touch of the lanes before the delete below.
+    for (int tries = 0; tries < kLeaveMilliseconds; tries++) {
+        if (locker) Lock();
         long inside = 0;
         for (int i = 0; i < laneCount; i++)
             inside += lanes[i].waiting;
-        Unlock();
+        if (locker) Unlock();
         if (inside == 0) break;
         mSnooze(1);
     }

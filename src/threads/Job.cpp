@@ -28,7 +28,8 @@ ZoJob::ZoJob(const char* name)
       maxStep(0),
       estimatedTime(0),
       estimatedSeconds(0.0),
-      clockPaused(false) {}
+      clockPaused(false),
+      clockRunning(false) {}
 
 // The thread goes before the clock and the pause mutex it may be using.
 ZoJob::~ZoJob() {
@@ -37,16 +38,19 @@ ZoJob::~ZoJob() {
 
 void ZoJob::Process() {
     clock.Start();
+    clockRunning = true;
     // Also on the way out of a cancellation, so that Elapsed() and Left()
     // stay put once the job has ended.
     struct StopClock {
         ZoStopWatch& clock;
+        std::atomic<bool>& running;
         bool returned;
         ~StopClock() {
             if (!returned) ZoCleanDeadStack();
+            running = false;
             clock.Stop();
         }
-    } stopClock{clock, false};
+    } stopClock{clock, clockRunning, false};
     DoIt();
     stopClock.returned = true;
 }
@@ -74,7 +78,9 @@ void ZoJob::Stop() {
 void ZoJob::Pause() {
     // A second Pause() would bank the running time twice.
     if (paused.exchange(true)) return;
-    if (!IsRunning()) return;
+    // Only a clock the body has started can be paused: between the thread's
+    // start and clock.Start() there is nothing to bank yet.
+    if (!clockRunning) return;
     Lock();
     pthread_mutex_lock(&pauseMutex);
     clock.Pause();
@@ -95,7 +101,7 @@ void ZoJob::Resume() {
     // The clock goes on if Pause() paused it, or restarts if the job was
     // paused before it ran (the wait is not working time); the clock of a
     // job that has ended, or not begun, stays as it is.
-    if (clockPaused || IsRunning()) clock.Start();
+    if (IsRunning()) clock.Start();
     clockPaused = false;
     Unlock();
     pthread_cond_broadcast(&pauseCond);

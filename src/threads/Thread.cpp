@@ -302,8 +302,10 @@ void ZoThread::Abort() {
     int seen = PHASE_STARTING;
     if (phase.compare_exchange_strong(seen, PHASE_DONE)) {
         // Started but not in its body yet: f_thread will see it and return.
+        // A suspend sent this early parks the thread before its body, so it
+        // needs the resume signal to get there.
         stopped = true;
-        suspended = false;
+        if (suspended.exchange(false)) pthread_kill(tid, kResumeSignal);
         Join();
         return;
     }

@@ -308,13 +308,79 @@ TEST(BagRecords, FreeFunctions) {
     free(item);
 }
 
-// ---- split and concat ----
+// ---- storage ----
+// An item's name and first element share the item's block, and an element's
+// bytes share the element's; these walk such records through every change.
 
 std::string Plain(ZoBag& bag) {
     std::string out(bag.FlatSize(false), '\0');
     bag.Flatten(&out[0], nullptr, false);
     return out;
 }
+
+TEST(BagStorage, FirstElementSurvivesEveryChange) {
+    ZoBag bag;
+    for (int v = 1; v <= 3; v++)
+        bag.Setint32("n", v, 0);
+    EXPECT_TRUE(bag.RemoveItem("n", 1));                       // the element made with the item
+    EXPECT_TRUE(bag.Setdata("n", T_INT32, "12345678", 8, 1));  // another size
+    EXPECT_TRUE(bag.Setint32("n", 4, 0));
+    EXPECT_TRUE(bag.RenameItem("n", "a-much-longer-name"));
+    ZoBag copy(&bag);
+    ZoList pieces(0, 1);
+    ASSERT_TRUE(copy.Split(&pieces, 75));
+    EXPECT_EQ(pieces.Size(), 2);
+    ZoBag merged;
+    merged.Concat(&pieces);
+    for (long i = 0; i < pieces.Size(); i++)
+        delete static_cast<ZoBag*>(pieces.GetItem(i));
+    EXPECT_EQ(Plain(merged).substr(24), Plain(bag).substr(24));
+    int v = 0;
+    EXPECT_TRUE(merged.Getint32("a-much-longer-name", &v, 2));
+    EXPECT_EQ(v, 3);
+    EXPECT_TRUE(merged.Getint32("a-much-longer-name", &v, 3));
+    EXPECT_EQ(v, 4);
+    EXPECT_TRUE(bag.RemoveItem("a-much-longer-name", 0));
+    EXPECT_EQ(bag.CountItems(), 0);
+}
+
+TEST(BagStorage, RenamedItemsFlattenUnderTheirNewName) {
+    for (const char* name : {"x", "a-longer-name"}) {
+        ZoBag renamed, fresh;
+        renamed.Setint32("medium", 7, 0);
+        renamed.Setint32("medium", 8, 0);
+        ASSERT_TRUE(renamed.RenameItem("medium", name));
+        fresh.Setint32(name, 7, 0);
+        fresh.Setint32(name, 8, 0);
+        EXPECT_EQ(renamed.FlatSize(false), fresh.FlatSize(false));
+        EXPECT_EQ(Plain(renamed), Plain(fresh));
+    }
+}
+
+// Element bytes are 8-byte aligned wherever the element came from, so a
+// caller may read a double or a pointer through Getdata's pointer.
+TEST(BagStorage, ElementBytesAreEightByteAligned) {
+    ZoBag bag;
+    bag.Setstring("name-of-odd-length", "x", 0);
+    bag.Setfloat64("d", 1.5, 0);
+    bag.Setfloat64("d", 2.5, 0);
+    std::string flat = Plain(bag);
+    ZoBag read;
+    ASSERT_TRUE(read.Unflatten(flat.data(), flat.size()));
+    ZoBag copy(&read);
+    for (ZoBag* b : {&bag, &read, &copy}) {
+        void* data = nullptr;
+        int size = 0;
+        for (int k = 1; k <= 2; k++) {
+            ASSERT_TRUE(b->Getdata("d", T_FLOAT64, &data, &size, k));
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(data) % 8, 0u);
+        }
+        ASSERT_TRUE(b->Getdata("name-of-odd-length", T_STRING, &data, &size, 1));
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(data) % 8, 0u);
+    }
+}
+
+// ---- split and concat ----
 
 // The plain bytes of every piece; the pieces are deleted.
 std::vector<std::string> TakePieces(ZoList& pieces) {

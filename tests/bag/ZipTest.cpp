@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -59,6 +60,97 @@ TEST(ZipBlock, RoundTripAndLayout) {
     EXPECT_TRUE(none != nullptr && back == 0);
     free(none);
     free(empty);
+}
+
+// Data that compresses well, poorly and not at all.
+std::string Mixed(size_t n, unsigned seed) {
+    std::string s(n, '\0');
+    unsigned x = seed;
+    for (size_t i = 0; i < n; i++) {
+        x = x * 1103515245u + 12345u;
+        s[i] = (i / 64) % 3 == 0 ? static_cast<char>(x >> 16) : "ZoLib flat bag "[(x >> 20) % 15];
+    }
+    return s;
+}
+
+std::string Compress2(const std::string& src, int level) {
+    uLongf length = compressBound(src.size());
+    std::string out(length, '\0');
+    if (compress2(reinterpret_cast<Bytef*>(&out[0]), &length,
+                  reinterpret_cast<const Bytef*>(src.data()), src.size(), level) != Z_OK)
+        return "failed";
+    out.resize(length);
+    return out;
+}
+
+// Zip keeps its compression state between calls; the stream must still be
+// exactly what compress2 writes, whatever came before: other sizes, other
+// levels, a refused level.
+TEST(ZipStream, SameBytesAsCompress2) {
+    std::vector<size_t> sizes;
+    for (size_t n = 0; n <= 300; n++)
+        sizes.push_back(n);
+    for (size_t n : {1000, 4095, 4096, 16383, 16384, 65536, 100000, 1 << 20})
+        sizes.push_back(n);
+    const int levels[] = {-1, -1, 9, -1, 0, 1, -1};
+    unsigned long length = 0;
+    for (size_t i = 0; i < sizes.size(); i++) {
+        std::string src = i % 2 ? Mixed(sizes[i], i) : Pattern(sizes[i]);
+        int level = levels[i % 7];
+        if (i % 50 == 0) {
+            EXPECT_EQ(Zip(src.data(), src.size(), &length, 42, nullptr, false), nullptr);
+        }
+        char* block = Zip(src.data(), src.size(), &length, level, nullptr, false);
+        ASSERT_NE(block, nullptr) << sizes[i];
+        EXPECT_EQ(std::string(block + 4, length - 4), Compress2(src, level))
+            << "size " << sizes[i] << " level " << level;
+        unsigned long back = 0;
+        char* plain = Unzip(block, length, &back, nullptr);
+        ASSERT_NE(plain, nullptr);
+        EXPECT_EQ(std::string(plain, back), src);
+        free(plain);
+        free(block);
+    }
+}
+
+// Unzip keeps its decompression state too; into a block of the claimed
+// length it must give what uncompress gives, for good and bad streams alike.
+TEST(ZipStream, SameResultsAsUncompress) {
+    std::string src = Mixed(5000, 7);
+    unsigned long length = 0;
+    char* block = Zip(src.data(), src.size(), &length, -1, nullptr, false);
+    ASSERT_NE(block, nullptr);
+    std::string good(block, length);
+    free(block);
+    std::vector<std::string> cases;
+    for (uint32_t claim : {0u, 1u, 4999u, 5000u, 5001u, 20000u}) {
+        std::string c = good;
+        memcpy(&c[0], &claim, 4);
+        cases.push_back(c);
+    }
+    for (size_t cut = 5; cut < good.size(); cut += 37)
+        cases.push_back(good.substr(0, cut));
+    for (size_t at = 4; at < good.size(); at += 41) {
+        std::string c = good;
+        c[at] ^= 0x10;
+        cases.push_back(c);
+    }
+    for (const std::string& c : cases) {
+        uint32_t claim;
+        memcpy(&claim, c.data(), 4);
+        std::string expect(claim + 1, '\0');
+        uLongf expectLength = claim;
+        int result = uncompress(reinterpret_cast<Bytef*>(&expect[0]), &expectLength,
+                                reinterpret_cast<const Bytef*>(c.data() + 4), c.size() - 4);
+        std::string got(claim + 1, '\0');
+        unsigned long gotLength = 0;
+        char* out = Unzip(c.data(), c.size(), &gotLength, &got[0]);
+        ASSERT_EQ(out != nullptr, result == Z_OK) << "claim " << claim << " size " << c.size();
+        if (out != nullptr) {
+            EXPECT_EQ(gotLength, expectLength);
+            EXPECT_EQ(got.substr(0, gotLength), expect.substr(0, expectLength));
+        }
+    }
 }
 
 TEST(ZipUntrusted, ShortAndDamagedBlocksFail) {

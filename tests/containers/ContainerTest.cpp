@@ -1,7 +1,9 @@
 #include <zolib/containers/List.h>
+#include <zolib/containers/Stack.h>
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <vector>
 
 namespace {
@@ -85,6 +87,42 @@ TEST(ContainerGrowth, CapacityOperations) {
     list.Clean();
     EXPECT_EQ(list.Size(), 0);
     EXPECT_EQ(list.Length(), 2);
+}
+
+TEST(ContainerGrowth, ImpossibleSizesAreRefusedWithoutHarm) {
+    // Sizes whose byte count would wrap must not shrink the array behind
+    // the container's back.
+    ZoList list(0, 1);
+    list.IncTo((1L << 61) + 1);
+    EXPECT_EQ(list.Length(), 0);
+    list.IncBy(LONG_MAX);
+    EXPECT_EQ(list.Length(), 0);
+    for (int i = 0; i < 4; i++)
+        EXPECT_EQ(list.AddItem(&a), 1);
+    EXPECT_EQ(list.Size(), 4);
+
+    ZoList huge(0, 1L << 61);
+    EXPECT_EQ(huge.AddItem(&a), 0);
+    EXPECT_EQ(huge.Size(), 0);
+    ZoStack stack(STACK_LIFO, 0, LONG_MAX);
+    EXPECT_FALSE(stack.Push(&a));
+}
+
+TEST(ContainerGrowth, NullArgumentsAreRefused) {
+    ZoList list(2, 1);
+    list.AddItem(&a);
+    list.AddItem(&b);
+    EXPECT_EQ(list.FindItem(&a, nullptr), -1);
+    EXPECT_FALSE(list.HasItem(&a, nullptr));
+    list.Sort(nullptr);
+    list.Iterate(nullptr, nullptr);
+    EXPECT_EQ(Items(list), (std::vector<void*>{&a, &b}));
+    ZoList copy(static_cast<ZoList*>(nullptr));
+    EXPECT_EQ(copy.Size(), 0);
+    EXPECT_EQ(copy.AddItem(&a), 1);
+    ZoStack stackCopy(static_cast<ZoStack*>(nullptr));
+    EXPECT_EQ(stackCopy.Pop(), nullptr);
+    EXPECT_TRUE(stackCopy.Push(&a));
 }
 
 TEST(ContainerPositions, InsertCannotAppend) {

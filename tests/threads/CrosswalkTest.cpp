@@ -109,6 +109,20 @@ TEST(CrosswalkTimedWait, HugeLimitDoesNotOverflow) {
     EXPECT_EQ(walker.result, 1);
 }
 
+TEST(CrosswalkWaiters, DestroyingAfterAnAbortedWaiterDoesNotHang) {
+    // An aborted waiter never counts itself out of its lane.
+    auto* crosswalk = new ZoCrosswalk(1);
+    Walker walker(crosswalk, 0);
+    ASSERT_TRUE(walker.Run());
+    ASSERT_TRUE(WaitUntil([&] { return crosswalk->Waiting(0) == 1; }));
+    mSnooze(50);  // into the condition wait, where no lock is held
+    walker.Abort();
+    EXPECT_FALSE(walker.crossed);
+    auto start = std::chrono::steady_clock::now();
+    delete crosswalk;
+    EXPECT_LT(MillisecondsSince(start), 30000);
+}
+
 TEST(CrosswalkWaiters, CancelledWaiterLeavesTheLaneUsable) {
     ZoCrosswalk crosswalk(1);
     Walker walker(&crosswalk, 0);

@@ -164,6 +164,27 @@ TEST(JobPause, PausedTimeIsNotCounted) {
     EXPECT_DOUBLE_EQ(seconds, 1.49);
 }
 
+TEST(JobPause, ResumingAJobThatEndedWhilePausedKeepsItsClock) {
+    FakeClock clock(1000);
+    ScriptJob job([](ScriptJob& job) {
+        while (!job.release)  // never checks IsPaused(): ends while paused
+            mSnooze(1);
+    });
+    job.Start();
+    ASSERT_TRUE(WaitUntil([&] { return job.reached.load(); }));
+    clock.Set(1100);
+    job.Pause();
+    job.release = true;
+    EXPECT_EQ(job.WaitEnd(), 0);
+    double before = 0.0, after = -1.0;
+    job.Elapsed(&before);
+    clock.Set(5000);
+    job.Resume();
+    job.Elapsed(&after);
+    EXPECT_DOUBLE_EQ(after, before);
+    EXPECT_LT(after, 2.0);
+}
+
 TEST(JobPause, JobPausedBeforeStartWaitsAtItsFirstCheck) {
     std::atomic<bool> passed{false}, sawPause{false};
     ScriptJob job([&](ScriptJob& job) {

@@ -306,6 +306,19 @@ TEST(ThreadAbort, ReachesASuspendedThread) {
     EXPECT_FALSE(thread.IsRunning());
 }
 
+TEST(ThreadAbort, ReachesAThreadSuspendedBeforeItsBody) {
+    // A suspend sent right after Run() parks the thread before Process().
+    for (int round = 0; round < 5; round++) {
+        Counter thread;
+        ASSERT_TRUE(thread.Run());
+        thread.Suspend();
+        mSnooze(50);  // parked in the suspend handler, short of Process()
+        thread.Abort();
+        EXPECT_FALSE(thread.IsRunning());
+        EXPECT_FALSE(thread.IsSuspended());
+    }
+}
+
 class SelfAborting : public ZoThread {
   public:
     explicit SelfAborting(Trace* trace) : ZoThread("self"), trace(trace) {}

@@ -13,6 +13,9 @@
 // Ownership: the object owns the loader handle; deleting it unloads the
 // add-on (without calling Uninit). Texts from the getters and addresses from
 // Find belong to the add-on and are invalid once it is unloaded.
+// Blocking: the constructor loads the object, which runs the add-on's own
+// static initialisers; Init, Uninit and the add-on's functions run its code
+// for as long as that takes. Nothing else waits.
 // Threads: no lock of its own; the loader calls are thread-safe, but Error()
 // reports the last loader error of the calling thread.
 // Failure: InitCheck() false when loading failed; then every getter and Find

@@ -8,13 +8,13 @@
 // -fvisibility=hidden still exports it. Any of the nine may be left out:
 // the loading side then gets null (texts) or 0 (Init/Uninit).
 //
-//   #include <zolib/app/AddOnExport.h>
+//     #include <zolib/app/AddOnExport.h>
 //
-//   ZOLIB_ADDON_NAME("spell checker");
-//   ZOLIB_ADDON_VERSION("1.2");
-//   ZOLIB_ADDON_INIT(data) {           // `data` is the application's pointer
-//       return data != nullptr;        // any int; handed back unchanged
-//   }
+//     ZOLIB_ADDON_NAME("spell checker");
+//     ZOLIB_ADDON_VERSION("1.2");
+//     ZOLIB_ADDON_INIT(data) {           // `data` is the application's pointer
+//         return data != nullptr;        // any int; handed back unchanged
+//     }
 //
 // Each macro may be used once per add-on. The texts belong to the add-on and
 // must outlive every call (string literals or static storage): the application

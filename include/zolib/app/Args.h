@@ -10,7 +10,7 @@
 // Ownership: the object owns its bag; Value() hands out pointers into it, valid
 // until the object is destroyed. Extract() copies everything it keeps, so argv
 // may change or go away afterwards.
-// Threads: no lock; one thread at a time per object.
+// Threads: no lock; one thread at a time per object. Nothing blocks.
 // Failure: nothing fails loudly. Null or empty argv entries, a null argv and
 // argc below 2 are taken in stride (see Extract); queries answer false, 0 or
 // null for anything that is not there.
@@ -30,7 +30,7 @@ class ZOLIB_API ZoArgs {
     ZoArgs(const ZoArgs&) = delete;
     ZoArgs& operator=(const ZoArgs&) = delete;
 
-    // Parses argv[1] .. argv[argc-1] (argv[0], the program, is skipped) into
+    // Parses argv[1] to argv[argc-1] (argv[0], the program, is skipped) into
     // the bag. A second call adds to what the first one left. Null entries are
     // skipped as if absent; an empty entry is a plain argument (an empty value).
     void Extract(int argc, char** argv);

@@ -9,7 +9,7 @@
 // caller frees.
 // Threads: these functions share the standard generator; they are as
 // thread-safe as rand() (glibc serialises it, but interleaved draws from
-// several threads make no reproducible sequence).
+// several threads make no reproducible sequence). Nothing blocks.
 // Failure: null from TempLabel and MakeName for refused input (see each).
 #pragma once
 
@@ -23,7 +23,7 @@ ZOLIB_API void InitTemp();
 // is part of a name, and a mistaken length must not take gigabytes.
 ZOLIB_API char* TempLabel(int length);
 
-// "prefix-numbersuffix" (format "%s-%ld%s"), e.g. ("a", -3, ".tmp") gives
+// "prefix-numbersuffix" (format "%s-%ld%s"): ("a", -3, ".tmp") gives
 // "a--3.tmp". A null prefix or suffix counts as the empty text.
 ZOLIB_API char* MakeName(const char* prefix, long number, const char* suffix);
 

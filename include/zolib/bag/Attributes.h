@@ -9,7 +9,7 @@
 // (valid until the attribute changes or the object dies); GetbagAttr a new
 // bag the caller deletes; SetbagAttr stores a snapshot, `value` stays the
 // caller's. Pointer attributes store the pointer value only.
-// Threads: no lock; callers serialise access.
+// Threads: no lock; callers serialise access. Nothing blocks.
 // Failure: false; getters leave their output untouched. Before the first
 // setter every getter, HasAttr and RemoveAttr answer false.
 #pragma once

@@ -19,6 +19,8 @@
 // untrusted: they never read outside the bytes given, whatever lengths and
 // counts those claim, and refuse a record that runs past the end.
 //
+// Blocking: only the bag-file functions (file I/O) and the printers
+// (standard output) wait for anything.
 // Threads: a bag has no lock; callers serialise every access, reads included.
 // Failure: operations return false (0 for counts) and change nothing: absent
 // item, wrong type, element position out of range for reads, removals and
@@ -72,8 +74,9 @@ class ZOLIB_API ZoBag {
     ZoBag(const ZoBag&) = delete;
     ZoBag& operator=(const ZoBag&) = delete;
 
-    // The 32-bit name hash, sign-extended: characters are taken as signed
-    // bytes and the sum of 10^i * name[i] * name[i+1] wraps at 32 bits.
+    // The 32-bit name hash, sign-extended: "" hashes to 0, a one-character
+    // name to that (signed) character; longer names to the sum of
+    // 10^i * name[i] * name[i+1] over signed bytes, wrapping at 32 bits.
     static long Hash(const char* name);
 
     // Writing. An absent item is created (index ignored); an existing item of
@@ -133,9 +136,9 @@ class ZOLIB_API ZoBag {
     unsigned long FlatSize(bool zip);
     // Writes the flat bag into `buffer`, which holds at least FlatSize(zip)
     // bytes. Plain: `size` is ignored (may be null). Compressed: *size
-    // receives the length written. False when compression fails (the first
-    // bytes of `buffer` may be written) or the bag is too large for the
-    // format's 32-bit size field.
+    // receives the length written. False when compression fails or the bag
+    // is too large for the format's 32-bit size field (`buffer` may be
+    // written by then).
     bool Flatten(char* buffer, unsigned long* size, bool zip);
     // Appends the items of the flat bag (plain or compressed) held in
     // `length` bytes, after the items already here; same names are not
@@ -154,7 +157,8 @@ class ZOLIB_API ZoBag {
 
     // ---- Pieces ----
     // Cuts this bag (unchanged) into new bags appended to `pieces`, each of
-    // plain flat size <= limit, filled greedily in item and element order.
+    // plain flat size <= limit, filled greedily in item and element order
+    // (an empty bag gives one empty piece whatever the limit).
     // Pieces have what = who = when = 0 and belong to the caller. False when
     // an element cannot fit an empty piece, or a T_BUFFER/T_BAG element the
     // room left in the current one; then every bag in `pieces` (also those
@@ -185,6 +189,7 @@ class ZOLIB_API ZoBag {
 };
 
 // Record functions over items and elements; the members above use them.
+
 // First item in `list` with this hash, or null.
 ZOLIB_API T_Item* FindItem(ZoList* list, long hash);
 // Element `index` (below 0 means 1); null when index is 0 or > count.
@@ -207,19 +212,20 @@ ZOLIB_API bool SetItem(T_Item* dest, T_Item* src, int index);
 // return the position after what they wrote. The readers trust their input
 // (they are for bytes already bounded; Unflatten checks every record against
 // its buffer's end instead) and return the position after the record.
+
 // Σ (4 + size) over `elem` and every element after it; 0 for null.
 ZOLIB_API unsigned long FlatSizeIndex(T_Elem* elem);
 // Element records of `elem` and its followers; `n` is not used.
 ZOLIB_API char* FlattenIndex(T_Elem* elem, char* p, int n);
 // One element record into a new element (next = null); `n` is not used.
-ZOLIB_API const char* UnflattenIndex(T_Elem** elem, const char* p, int n);
+ZOLIB_API char* UnflattenIndex(T_Elem** elem, const char* p, int n);
 // 16 + name length + the element records.
 ZOLIB_API unsigned long FlatSizeItem(T_Item* item);
 ZOLIB_API char* FlattenItem(T_Item* item, char* p);
 // One item record into a new item (own name and elements). A record whose
 // element count is below 1 gives null and *item = null: a bag never holds an
 // empty item.
-ZOLIB_API const char* UnflattenItem(T_Item** item, const char* p);
+ZOLIB_API char* UnflattenItem(T_Item** item, const char* p);
 
 // True when `length` > 3 and the bytes begin "BaG" (the flag is not looked at).
 ZOLIB_API bool IsABag(const char* buffer, long length);

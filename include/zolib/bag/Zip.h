@@ -7,7 +7,7 @@
 // Ownership: a block Zip or Unzip allocates belongs to the caller, who frees
 // it with free(). A caller's `dst` is never freed (on failure it may be
 // partly written).
-// Threads: no shared state; every function is reentrant.
+// Threads: no shared state; every function is reentrant. Nothing blocks.
 // Failure: Zip and Unzip return null and free what they allocated.
 #pragma once
 

@@ -7,6 +7,7 @@
 // Ownership: the container owns its slot array only. It never copies, frees
 // or dereferences the items; freeing them is the holder's business.
 // Threads: no lock. Callers serialise access to a shared container.
+// Nothing blocks.
 // Failure: refusals are reported as 0/false, -1 or null; nothing throws. If
 // the slot array cannot be grown the operation is refused and nothing changes.
 #pragma once
@@ -42,7 +43,7 @@ class ZOLIB_API ZoContainer {
 
     // Appends; grows by `block` when full. Returns 1, or 0 if growth failed.
     virtual int AddItem(void* item);
-    // Inserts before position `index` (0 .. end-1); cannot append. 1 or 0.
+    // Inserts before position `index` (0 to end-1); cannot append. 1 or 0.
     virtual int AddItem(long index, void* item);
     // Removes the first occurrence of `item`. 1 or 0 when absent.
     virtual int DelItem(void* item);
@@ -65,6 +66,8 @@ class ZOLIB_API ZoContainer {
   protected:
     // Reallocates the slot array to `n` slots; false (nothing changed) on failure.
     bool Resize(long n);
+    // Adds `block` slots; false (nothing changed) on failure or overflow.
+    bool Grow();
 
     long capacity;  // slots allocated
     long count;     // items held

@@ -1,7 +1,8 @@
 // ZoList: the general-purpose container used throughout the library.
 //
 // A ZoContainer that can also append or insert a whole other list. Same
-// ownership and thread rules as ZoContainer: items are not owned, no lock.
+// ownership, thread rules and failure results as ZoContainer: items are not
+// owned, no lock, refusals change nothing. Nothing blocks.
 #pragma once
 
 #include <zolib/containers/Container.h>
@@ -15,7 +16,7 @@ class ZOLIB_API ZoList : public ZoContainer {
     // Appends `other`'s items in order; grows to exactly the size needed.
     // Returns false only if the array could not be grown.
     bool AddList(ZoList* other);
-    // Inserts `other`'s items before position `index` (0 .. Size(); Size()
+    // Inserts `other`'s items before position `index` (0 to Size(); Size()
     // appends). False when `index` is outside that range or growth failed.
     bool AddList(long index, ZoList* other);
 };

@@ -6,7 +6,9 @@
 // itself before it would grow a full array. The inherited positional
 // operations (GetItem, FindItem, DelItem, ...) count from slot 0, so on a
 // FIFO stack they address the live items only while head is 0.
-// Items are not owned; no lock.
+// Ownership, thread rules and failure results are ZoContainer's: items are
+// not owned, there is no lock, refusals are 0/false, -1 or null. Nothing
+// blocks.
 #pragma once
 
 #include <zolib/containers/Container.h>

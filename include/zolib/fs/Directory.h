@@ -1,7 +1,8 @@
 // ZoDirectory: an entry that names a directory and can list it.
 //
-// Listing: Rewind(count, filters) then NextEntry() until null. The listing
-// never includes "." and ".."; with filters only names whose extension (the
+// Listing: Rewind(count, filters) then NextEntry() until null. An unfiltered
+// listing never includes "." and ".." (an empty filter keeps ".."); with
+// filters only names whose extension (the
 // text after the last ".", or the whole name when it has none) equals one of
 // them are kept, and names whose only dot leads them are skipped. Entries come
 // in the order the system lists them.

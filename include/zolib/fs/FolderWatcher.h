@@ -61,8 +61,8 @@ enum {
 // One change found by a pass. For UPDATE_REMOVED the entry has been taken out
 // of the contents and is released with the record.
 struct T_Update {
-    int kind;
-    ZoEntry* entry;
+    int kind;        // UPDATE_ADDED, UPDATE_CHANGED or UPDATE_REMOVED
+    ZoEntry* entry;  // the watcher's entry (ZoDirectory for a subdirectory)
 };
 
 // Comparator of two ZoEntry objects for ZoContainer::FindItem: 0 when they
@@ -82,7 +82,9 @@ class ZOLIB_API ZoFolderWatcher : public ZoThread, public ZoLocker {
     void Process() override;
     // At the start of every pass, before anything is read; nothing here.
     virtual void Refreshing(void* data);
-    // After a pass with records, holding the watcher's lock; nothing here.
+    // After a pass with records, holding the watcher's lock; `changes` holds
+    // the pass's T_Update* records (the watcher's, valid until the next
+    // pass) and `data` is the constructor's. Nothing here.
     virtual void Updated(ZoList* changes, void* data);
 
     // Watches new ZoDirectory(path, false).

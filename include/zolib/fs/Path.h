@@ -3,6 +3,8 @@
 //
 // Ownership: every returned string is a new malloc'd block the caller releases
 // with free(); no function keeps a reference to its arguments.
+// Blocking: copy_file reads and writes the whole file; the others make at
+// most a few system calls.
 // Threads: reentrant, no state. getparent, rel2full and
 // zolib::get_current_dir_name read the process-wide current directory, so
 // their results move when any thread calls chdir.
@@ -58,7 +60,7 @@ ZOLIB_API int strfindlastn(const char* s, char c, int n);
 // Index of the first c in s, or -1.
 ZOLIB_API int strfindfirst(const char* s, char c);
 
-// Copy of s[from] .. s[to], both included. to == from - 1 gives "". Null when
+// Copy of s[from] to s[to], both included. to == from - 1 gives "". Null when
 // the range is not inside s (from < 0, to < from - 1, to past the last
 // character) or s is null.
 ZOLIB_API char* strcut(const char* s, int from, int to);

@@ -12,8 +12,11 @@
 //
 // Ending: Init() or TimeOut() returning false ends the loop. Stop() is seen
 // only after the wait in progress returns, so a looper without a time-out
-// needs one more message (PostMessage(0)), which is still handled, before
-// it ends. A finished looper cannot be started again.
+// needs one more message (PostMessage(0)) before it ends. The loop ends after
+// the bag it is handling when it sees Stop(): bags still waiting are not
+// handled (they are deleted with the looper). To have everything posted so
+// far handled, post a last bag whose handler calls Stop(). A finished looper
+// cannot be started again.
 //
 // Ownership: the looper owns every bag posted to it (a copy when asked for
 // one), and every bag it unflattens, until a handler detaches it with

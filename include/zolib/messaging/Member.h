@@ -57,8 +57,8 @@ class ZOLIB_API ZoMember {
     ZoMember(const ZoMember&) = delete;
     ZoMember& operator=(const ZoMember&) = delete;
 
-    // MEMBER_NONE: true. Otherwise the registry is open and, for MEMBER_APP,
-    // this application was registered.
+    // True when usable: always for MEMBER_NONE; otherwise the registry is
+    // open and, for MEMBER_APP, this application was registered.
     bool InitCheck();
 
     // A new ZoList of pointers to every occupied entry (T_App*), in table
@@ -73,7 +73,7 @@ class ZOLIB_API ZoMember {
     // Delivery to another application. There is no transport between
     // applications: nothing is sent and the result is false.
     bool SendTo(int pid, const char* data, unsigned int length);
-    // Sends the bag's plain flat form through SendTo above: false.
+    // Sends the bag's plain flat form through SendTo(pid, data, length): false.
     bool SendTo(int pid, ZoBag* bag);
     // Flattens the bag once and sends it to every other registered
     // application in table order, under the registry lock, stopping at the

@@ -2,10 +2,13 @@
 //
 // The multiplexer keeps a list of connected channels, gives all of them one
 // shared buffer (the largest message any of them can carry), and Listen()
-// waits until at least one read descriptor is readable or the time-out passes, then calls the
-// virtual DataReceived(channel) once for each ready channel, in list order. SortInputs() orders the
-// list by descending priority. The multiplexer never reads a channel itself: an override of
-// DataReceived must, or the channel is reported ready again at once.
+// waits until at least one read descriptor is readable or the time-out
+// passes, then calls the virtual DataReceived(channel) once for each ready
+// channel, in list order. SortInputs() orders the list by descending
+// priority. The multiplexer never reads a channel itself: an override of
+// DataReceived must, or the channel is reported ready again at once. A
+// channel at end of file (no writer left anywhere) is ready at every wait
+// and its reads fail: disconnect it.
 //
 // Ownership: the multiplexer owns the list and the buffer, not the channels.
 // Channels keep the buffer pointer when disconnected and must not send or
@@ -15,8 +18,6 @@
 // Threads: no lock. Connect, Disconnect, SortInputs, Deaf and Listen on one
 // multiplexer must not overlap, and a DataReceived override must not connect,
 // disconnect or sort while Listen() runs it.
-// A channel at end of file (no writer left anywhere) is ready at every wait
-// and its reads fail: disconnect it.
 // Failure: Listen() returns -1 and dispatches nothing when the wait fails:
 // errno EBADF when a connected channel's descriptor is not open, otherwise as
 // poll() left it.

@@ -6,7 +6,9 @@
 //
 // Ownership: the crosswalk owns its lanes. Destroying it turns every light
 // green and waits until the threads still in Wait() have left (they return
-// true); nobody may start a Wait() on a crosswalk being destroyed.
+// true); nobody may start a Wait() on a crosswalk being destroyed. Waiters
+// that were aborted inside Wait() never leave: the destructor gives up on
+// them (and on the locks they hold) after a few seconds.
 //
 // Blocking: Wait() blocks on the lane (without a limit for a time-out of 0).
 // Green() and Red() sleep 1 ms after switching, so that woken waiters can

@@ -28,6 +28,9 @@
 // to the controller; DoIt, Milestone, Feedback and IsPaused to the job's
 // thread. The body must not call Lock() (Stop() holds it while it waits).
 // Lock order: the job's lock, then the pause mutex.
+//
+// Failure: nothing is reported. A job whose thread cannot be created stays
+// idle (IsRunning() false, progress 0); see ZoThread::Run().
 #pragma once
 
 #include <zolib/threads/Locker.h>
@@ -94,5 +97,6 @@ class ZOLIB_API ZoJob : public ZoThread, public ZoLocker {
     double estimatedSeconds;
 
   private:
-    bool clockPaused;  // Pause() paused the clock and Resume() has not continued it
+    bool clockPaused;                // Pause() paused the clock and Resume() has not continued it
+    std::atomic<bool> clockRunning;  // the body has started the clock and not yet stopped it
 };

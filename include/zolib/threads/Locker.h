@@ -1,8 +1,15 @@
 // ZoLocker: an object with a plain, non-recursive mutex.
 //
 // Classes whose objects are shared between threads derive from ZoLocker and
-// lock themselves around their own state. Lock() blocks until the mutex is
-// free; locking it twice from one thread deadlocks (it is not recursive).
+// lock themselves around their own state.
+//
+// Ownership: the mutex is part of the object; destroy it unlocked.
+// Blocking: Lock() waits until the mutex is free; locking it twice from one
+// thread deadlocks (it is not recursive). Unlock() and Locked() never wait.
+// Threads: Lock, Unlock and Locked from any thread; Unlock only by the
+// thread that holds the mutex.
+// Failure: false when the system call fails (errno is not set: the mutex
+// calls return their error).
 #pragma once
 
 #include <zolib/Export.h>

@@ -9,6 +9,7 @@
 // NSeconds() T * 10,000,000, the three integer results reduced modulo 2^32
 // (NSeconds wraps after 429 ticks, about 4.29 s).
 //
+// Ownership: a watch owns nothing but its readings and its lock.
 // Threads: every operation takes the watch's own (non-recursive) lock, so
 // one watch can be driven and read from several threads, but never by a
 // thread that holds its lock. Nothing blocks beyond that lock; nothing fails.

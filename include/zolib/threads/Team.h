@@ -12,6 +12,9 @@
 //
 // Threads: no lock. Attach/Deattach while another thread walks the team
 // (WaitEnd, Cancel, ...) must be serialised by the caller.
+//
+// Failure: nothing is reported. The members' own results (a Run() that
+// fails) are not collected; a null thread or a non-member is passed over.
 #pragma once
 
 #include <zolib/Export.h>

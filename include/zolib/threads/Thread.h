@@ -31,6 +31,10 @@
 // Cancellation unwinds the thread's stack like an exception: destructors of
 // objects on it run, then Canceled(). Never swallow it with a catch (...)
 // that does not rethrow. An abort runs neither: see Abort().
+//
+// Failure: Run() returns false when the thread ran before or cannot be
+// created, WaitEnd() the join's error; the other controls do nothing to a
+// thread that is not running.
 #pragma once
 
 #include <zolib/Export.h>
@@ -76,7 +80,7 @@ class ZOLIB_API ZoThread {
     // Locks it holds stay held and memory only its stack knew of is lost, so
     // abort only threads whose state does not matter any more. A thread that
     // was started but has not reached Process() yet never enters it. Called
-    // from the thread itself, it does not return.
+    // from the thread's body, it does not return.
     virtual void Abort();
     // If running: asks the thread to end at its next cancellation point (it
     // unwinds and runs Canceled() on its way out), then joins it.

@@ -3,6 +3,9 @@
 
 #include <zolib/bag/Bag.h>
 
+#include <cstdint>
+#include <cstring>
+
 namespace zolib_internal {
 
 // Fixed parts of the flat form: the bag header (magic, flag, what, who, when,
@@ -12,14 +15,94 @@ constexpr unsigned long kFlatHeader = 24;
 constexpr unsigned long kItemHeader = 16;
 constexpr unsigned long kElemHeader = 4;
 
+// How records hold their bytes. Records inside a bag are packed, to spend
+// as few allocations as possible:
+// - a packed element's bytes follow the record in its block;
+// - a packed item's block holds the record, its name (and the name's
+//   length), and room for the elements made with it, each with its bytes.
+//   Elements added later have blocks of their own.
+// Only the library frees packed records, and it tells the layouts apart by
+// where things lie: always inside the block they belong to, where no other
+// block can start. Records handed to callers of the record functions
+// (UnflattenItem, UnflattenIndex, SetItem) are loose: every part is a block
+// of its own, as those callers free them part by part.
+enum Layout { kPacked, kLoose };
+
 // A new element holding a copy of `size` bytes (next = null); `data` may be
 // null only when size is 0.
-T_Elem* NewElem(const void* data, uint32_t size);
-// A new item record with a copy of the name (count 0, no elements).
+T_Elem* NewElem(const void* data, uint32_t size, Layout layout);
+// Frees the element's bytes unless they share its block; the record stays.
+void FreeData(T_Elem* elem);
+
+// A new loose item with a copy of the name (count 0, no elements).
 T_Item* NewItem(int32_t hash, const char* name, size_t nameLength, T_Data type);
+// The room a packed element of `size` bytes takes in its item's block.
+size_t ElemRoom(uint32_t size);
+// A new packed item with a copy of the name and no element yet (count 0),
+// whose block keeps `room` bytes (a sum of ElemRoom) for elements.
+T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data type, size_t room);
+// A new packed element for `item` holding a copy of `size` bytes: in the
+// item's block while its room lasts, else in a block of its own. Not linked
+// (next = null); the caller links it into that item.
+T_Elem* PackElem(T_Item* item, const void* data, uint32_t size);
+// A new packed item with one element holding a copy of `size` bytes (count 1).
+T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data type,
+                      const void* data, uint32_t size);
 // Frees the name, every element and the record.
-void FreeItem(T_Item* item);
+void FreeItem(T_Item* item, Layout layout);
+// RemoveIndex for an item of the given layout.
+bool RemoveElem(T_Item* item, int index, Layout layout);
+// Frees the name unless it shares the record's block; the record stays.
+void FreeName(T_Item* item);
+// The length of the item's name: kept beside a packed name, counted otherwise.
+size_t NameLength(T_Item* item);
+
 // The 32-bit hash of `length` bytes of a name.
 int32_t HashBytes(const char* name, size_t length);
+
+// The list a bag keeps its items in. To everyone else it is an ordinary
+// ZoList; the bag's own walks over its items read the slots directly instead
+// of making a virtual call per item.
+class ItemList : public ZoList {
+  public:
+    ItemList(long initial, long block) : ZoList(initial, block) {}
+    // The item at position i, 0 <= i < Size().
+    T_Item* At(long i) const { return static_cast<T_Item*>(items[i]); }
+    // Appends without growing: only while Size() < Length().
+    void Push(T_Item* item) {
+        items[end++] = item;
+        count++;
+    }
+};
+
+// memcpy for the short names and values bags are mostly made of: copies of
+// up to 16 bytes stay inline instead of calling the library.
+inline void CopyBytes(void* to, const void* from, size_t n) {
+    char* d = static_cast<char*>(to);
+    const char* s = static_cast<const char*>(from);
+    if (n >= 8 && n <= 16) {
+        uint64_t head, tail;
+        memcpy(&head, s, 8);
+        memcpy(&tail, s + n - 8, 8);
+        memcpy(d, &head, 8);
+        memcpy(d + n - 8, &tail, 8);
+    } else if (n >= 4 && n < 8) {
+        uint32_t head, tail;
+        memcpy(&head, s, 4);
+        memcpy(&tail, s + n - 4, 4);
+        memcpy(d, &head, 4);
+        memcpy(d + n - 4, &tail, 4);
+    } else if (n < 4) {
+        for (size_t i = 0; i < n; i++)
+            d[i] = s[i];
+    } else {
+        memcpy(d, s, n);
+    }
+}
+
+// A bag's item list (only bags' lists may be given).
+inline ItemList* Items(ZoList* list) {
+    return static_cast<ItemList*>(list);
+}
 
 }  // namespace zolib_internal
