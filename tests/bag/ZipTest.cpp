@@ -153,6 +153,16 @@ TEST(ZipStream, SameResultsAsUncompress) {
     }
 }
 
+TEST(ZipBlock, RefusesBadArguments) {
+    unsigned long length = 7;
+    EXPECT_EQ(Zip("abc", 3, nullptr, -1, nullptr, false), nullptr);  // nowhere to put the length
+    EXPECT_EQ(Zip(nullptr, 3, &length, -1, nullptr, false), nullptr);
+    EXPECT_EQ(length, 7u);
+    char* empty = Zip(nullptr, 0, &length, -1, nullptr, true);  // nothing to compress is fine
+    ASSERT_NE(empty, nullptr);
+    free(empty);
+}
+
 TEST(ZipUntrusted, ShortAndDamagedBlocksFail) {
     unsigned long back = 7;
     const char tiny[] = {1, 0, 0, 0, 0};
