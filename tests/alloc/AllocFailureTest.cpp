@@ -16,6 +16,8 @@
 #include <zolib/fs/FolderWatcher.h>
 #include <zolib/fs/Path.h>
 #include <zolib/messaging/Member.h>
+#include <zolib/messaging/Multiplexer.h>
+#include <zolib/messaging/Pipe.h>
 
 #include <gtest/gtest.h>
 
@@ -24,6 +26,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -308,6 +311,17 @@ struct Watcher : ZoFolderWatcher {
             names.insert(static_cast<ZoEntry*>(Contents()->GetItem(i))->GetName());
         return names;
     }
+};
+
+// Channels and multiplexers with their buffer sizes in view.
+struct Pipe : ZoPipe {
+    Pipe() : ZoPipe(1) {}
+    uint32_t Size() const { return bufferSize; }
+};
+struct Mux : ZoMultiplexer {
+    Mux() : ZoMultiplexer(4096) {}
+    uint32_t Size() const { return bufferSize; }
+    long Channels() const { return channels->Size(); }
 };
 
 struct Row {
@@ -614,6 +628,24 @@ const std::vector<Row>& Rows() {
              });
              shm_unlink("/ZgB");
              return fired;
+         }},
+        {"ChannelsAndMultiplexer",
+         "src/messaging/Multiplexer.cpp: the constructor's list (new ZoList) uses the throwing "
+         "operator new",
+         [](long n) {
+             Pipe pipe;
+             return Armed(n, [&] {
+                 pipe.SetBuffer(512);  // a buffer, or none (size 0)
+                 EXPECT_TRUE(pipe.Size() == 512 || pipe.Size() == 0);
+                 Mux mux;
+                 EXPECT_TRUE(mux.Size() == 4096 || mux.Size() == 0);
+                 bool connected = mux.Connect(&pipe);
+                 EXPECT_EQ(mux.Channels(), connected ? 1 : 0);
+                 mux.SetTimeOut(0);
+                 int ready = mux.Listen();  // nothing written: 0, or -1 without memory
+                 EXPECT_TRUE(ready == 0 || (ready == -1 && errno == ENOMEM)) << ready;
+                 if (connected) mux.Disconnect(&pipe);
+             });
          }},
         {"AddOn", nullptr,
          [](long n) {
