@@ -19,14 +19,18 @@
 #include <set>
 #include <vector>
 
+#include "bag/internal/FlatFormat.h"
+
 namespace {
 
 using Json = nlohmann::ordered_json;
 using std::string;
-
-const char kPlainLead[4] = {'B', 'a', 'G', '\0'};
-constexpr size_t kHeaderSize = 24;
-constexpr size_t kSizeField = 16;
+using zolib_internal::FlatReader;
+using zolib_internal::kFlatHeader;
+using zolib_internal::kLeadSize;
+using zolib_internal::kPlainFlag;
+using zolib_internal::kSizeAt;
+using zolib_internal::Load;
 constexpr int kBase64 = sodium_base64_VARIANT_ORIGINAL;
 // Beyond this an int64 is written as a decimal string: many JSON readers keep
 // numbers as doubles and would round it silently.
@@ -109,16 +113,12 @@ bool FromBase64(const string& text, string* bytes) {
     return true;
 }
 
-template <typename T>
-T Load(const char* p) {
-    T value;
-    memcpy(&value, p, sizeof value);
-    return value;
-}
-
+// Appends a fixed-width value in the flat form's byte order.
 template <typename T>
 void Store(string* out, T value) {
-    out->append(reinterpret_cast<const char*>(&value), sizeof value);
+    char bytes[sizeof value];
+    zolib_internal::Store(bytes, value);
+    out->append(bytes, sizeof bytes);
 }
 
 // ---- bag to JSON ----
@@ -168,7 +168,9 @@ Json Float64(const char* p) {
 // True when `p` is exactly the plain flat form the library writes for the bag
 // it holds: only then can a nested object stand for it.
 bool IsExactFlat(const char* p, size_t n) {
-    if (n < kHeaderSize || memcmp(p, kPlainLead, 4) != 0) return false;
+    if (n < kFlatHeader || !zolib_internal::HasLead(p, n) ||
+        p[zolib_internal::kFlagAt] != kPlainFlag)
+        return false;
     ZoBag bag(0, 0);
     if (!bag.Unflatten(p, n) || bag.FlatSize(false) != n) return false;
     string again(n, '\0');
@@ -247,37 +249,12 @@ bool ElementToJson(int32_t type, const char* p, uint32_t size, int depth, const 
     return true;
 }
 
-// Bytes of a flat bag still to be read; every read is checked against them.
-class FlatReader {
-  public:
-    FlatReader(const char* p, size_t left) : p(p), left(left) {}
-
-    bool Take(size_t n, const char** at) {
-        if (n > left) return false;
-        *at = p;
-        p += n;
-        left -= n;
-        return true;
-    }
-    bool Read32(uint32_t* value) {
-        const char* at;
-        if (!Take(4, &at)) return false;
-        *value = Load<uint32_t>(at);
-        return true;
-    }
-
-  private:
-    const char* p;
-    size_t left;
-};
-
 bool FlatToJson(const char* p, size_t n, int depth, const string& path, Json* out, string* error) {
     const string kCut = "internal error: the flat bag ends inside a record";
     FlatReader in(p, n);
-    const char* lead;
     uint32_t what, who, when, size, count;
-    if (!in.Take(4, &lead) || !in.Read32(&what) || !in.Read32(&who) || !in.Read32(&when) ||
-        !in.Read32(&size) || !in.Read32(&count))
+    if (in.Take(kLeadSize) == nullptr || !in.Read32(&what) || !in.Read32(&who) ||
+        !in.Read32(&when) || !in.Read32(&size) || !in.Read32(&count))
         return Fail(error, path, kCut);
 
     Json bag = Json::object();
@@ -290,8 +267,8 @@ bool FlatToJson(const char* p, size_t n, int depth, const string& path, Json* ou
         string itemPath = Index(path, "items", i);
         uint32_t hash, nameLength, type, elements;
         const char* name;
-        if (!in.Read32(&hash) || !in.Read32(&nameLength) || !in.Take(nameLength, &name) ||
-            !in.Read32(&type) || !in.Read32(&elements))
+        if (!in.Read32(&hash) || !in.Read32(&nameLength) ||
+            (name = in.Take(nameLength)) == nullptr || !in.Read32(&type) || !in.Read32(&elements))
             return Fail(error, itemPath, kCut);
         int32_t code = static_cast<int32_t>(type);
         if (code == T_POINTER)
@@ -310,7 +287,7 @@ bool FlatToJson(const char* p, size_t n, int depth, const string& path, Json* ou
         for (uint32_t k = 0; k < elements; k++) {
             uint32_t elementSize;
             const char* payload;
-            if (!in.Read32(&elementSize) || !in.Take(elementSize, &payload))
+            if (!in.Read32(&elementSize) || (payload = in.Take(elementSize)) == nullptr)
                 return Fail(error, itemPath, kCut);
             Json value;
             if (!ElementToJson(code, payload, elementSize, depth, Index(itemPath, "values", k),
@@ -471,7 +448,7 @@ string ElementKind(int32_t type) {
 }
 
 void Patch32(string* out, size_t at, uint32_t value) {
-    memcpy(&(*out)[at], &value, 4);
+    zolib_internal::Put32(&(*out)[at], value);
 }
 
 bool BagToFlat(const Json& bag, int depth, const string& path, string* out, string* error);
@@ -657,7 +634,8 @@ bool BagToFlat(const Json& bag, int depth, const string& path, string* out, stri
     }
 
     size_t start = out->size();
-    out->append(kPlainLead, 4);
+    out->append(kLeadSize, '\0');
+    zolib_internal::PutLead(&(*out)[start], kPlainFlag);
     for (uint32_t word : words)
         Store(out, word);
     Store<uint32_t>(out, 0);  // the size, known at the end
@@ -671,7 +649,7 @@ bool BagToFlat(const Json& bag, int depth, const string& path, string* out, stri
     size_t size = out->size() - start;
     if (size > std::numeric_limits<uint32_t>::max())
         return Fail(error, path, "the bag is too large for the flat form (4 GiB or more)");
-    Patch32(out, start + kSizeField, static_cast<uint32_t>(size));
+    Patch32(out, start + kSizeAt, static_cast<uint32_t>(size));
     return true;
 }
 
