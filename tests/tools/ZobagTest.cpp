@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "ToolTestUtil.h"
+#include "bag/FlatBytes.h"
 
 namespace {
 

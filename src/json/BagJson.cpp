@@ -1,9 +1,8 @@
 // Conversion between bags and their JSON form. Both directions work on the
 // plain flat form: it is the one place where a bag's stored hashes, items of
 // one hash and elements of any size can all be seen and written exactly.
-#include "BagJson.h"
-
 #include <zolib/bag/Bag.h>
+#include <zolib/json/BagJson.h>
 
 #include <sodium.h>
 #include <nlohmann/json.hpp>
@@ -236,7 +235,7 @@ bool ElementToJson(int32_t type, const char* p, uint32_t size, int depth, const 
             }
             break;
         case T_BAG:
-            if (depth < kBagJsonMaxDepth && IsExactFlat(p, size))
+            if (depth < ZoBagJsonMaxDepth && IsExactFlat(p, size))
                 return FlatToJson(p, size, depth + 1, path, out, error);
             break;
         case T_POINTER:
@@ -258,7 +257,7 @@ bool FlatToJson(const char* p, size_t n, int depth, const string& path, Json* ou
         return Fail(error, path, kCut);
 
     Json bag = Json::object();
-    if (depth == 0) bag["zobag"] = kBagJsonVersion;
+    if (depth == 0) bag["zobag"] = ZoBagJsonVersion;
     bag["what"] = what;
     bag["who"] = who;
     bag["when"] = when;
@@ -520,9 +519,9 @@ bool ElementToFlat(int32_t type, const Json& value, int depth, const string& pat
             case T_BAG:
                 if (!value.is_object()) {
                     expected = "a bag object or {\"bytes\": \"<base64>\"}";
-                } else if (depth >= kBagJsonMaxDepth) {
+                } else if (depth >= ZoBagJsonMaxDepth) {
                     return Fail(error, path,
-                                "nested bags go deeper than " + std::to_string(kBagJsonMaxDepth) +
+                                "nested bags go deeper than " + std::to_string(ZoBagJsonMaxDepth) +
                                     " levels");
                 } else if (!BagToFlat(value, depth + 1, path, out, error)) {
                     return false;
@@ -620,9 +619,9 @@ bool BagToFlat(const Json& bag, int depth, const string& path, string* out, stri
         if (key == "zobag") {
             int64_t version;
             if (!value.is_number() || !Integer(value, 0, INT64_MAX, &version) ||
-                version != kBagJsonVersion)
+                version != ZoBagJsonVersion)
                 return Fail(error, path + "/zobag",
-                            "this reader knows version " + std::to_string(kBagJsonVersion) +
+                            "this reader knows version " + std::to_string(ZoBagJsonVersion) +
                                 " of the JSON form only");
         } else if (key == "items") {
             if (!value.is_array()) return Fail(error, path + "/items", "items is an array");
@@ -655,8 +654,10 @@ bool BagToFlat(const Json& bag, int depth, const string& path, string* out, stri
 
 }  // namespace
 
-bool BagToJson(ZoBag* bag, int indent, string* json, string* error) {
-    if (bag == nullptr) return Fail(error, "", "no bag");
+bool ZoBagToJson(ZoBag* bag, int indent, string* json, string* error) {
+    string unused;
+    if (error == nullptr) error = &unused;
+    if (bag == nullptr || json == nullptr) return Fail(error, "", "no bag or no output");
     try {
         string flat(bag->FlatSize(false), '\0');
         if (!bag->Flatten(&flat[0], nullptr, false))
@@ -670,7 +671,12 @@ bool BagToJson(ZoBag* bag, int indent, string* json, string* error) {
     }
 }
 
-bool JsonToFlat(const char* text, size_t length, string* flat, string* error) {
+bool ZoJsonToFlat(const char* text, size_t length, string* flat, string* error) {
+    string unused;
+    if (error == nullptr) error = &unused;
+    if ((text == nullptr && length > 0) || flat == nullptr)
+        return Fail(error, "", "no text or no output");
+    if (text == nullptr) text = "";
     try {
         Json document;
         if (!Parse(text, length, &document, error)) return false;
@@ -683,12 +689,13 @@ bool JsonToFlat(const char* text, size_t length, string* flat, string* error) {
     }
 }
 
-ZoBag* BagFromJson(const char* text, size_t length, string* error) {
+ZoBag* ZoBagFromJson(const char* text, size_t length, string* error) {
     string flat;
-    if (!JsonToFlat(text, length, &flat, error)) return nullptr;
+    if (!ZoJsonToFlat(text, length, &flat, error)) return nullptr;
     std::unique_ptr<ZoBag> bag(new ZoBag(0, 0));
     if (!bag->Unflatten(flat.data(), flat.size())) {
-        Fail(error, "", "internal error: the library refused the flat bag made from the JSON");
+        if (error != nullptr)
+            Fail(error, "", "internal error: the library refused the flat bag made from the JSON");
         return nullptr;
     }
     return bag.release();
