@@ -67,7 +67,8 @@ bool Configure(natsOptions* opts, const ZoNatsOptions& o, ZoNatsLink::State* sta
     }
     if (urls.empty()) return state->Fail("no server URL given");
     std::vector<const char*> list;
-    for (const std::string& url : urls) list.push_back(url.c_str());
+    for (const std::string& url : urls)
+        list.push_back(url.c_str());
     s = natsOptions_SetServers(opts, list.data(), static_cast<int>(list.size()));
     if (s == NATS_OK && urls.size() > 1) s = natsOptions_SetNoRandomize(opts, true);
     if (s == NATS_OK && o.name != nullptr) s = natsOptions_SetName(opts, o.name);
@@ -97,11 +98,12 @@ bool Configure(natsOptions* opts, const ZoNatsOptions& o, ZoNatsLink::State* sta
 
 }  // namespace
 
-ZoNatsLink::ZoNatsLink(const char* servers) : ZoNatsLink([servers] {
-    ZoNatsOptions options;
-    options.servers = servers;
-    return options;
-}()) {}
+ZoNatsLink::ZoNatsLink(const char* servers)
+    : ZoNatsLink([servers] {
+          ZoNatsOptions options;
+          options.servers = servers;
+          return options;
+      }()) {}
 
 ZoNatsLink::ZoNatsLink(const ZoNatsOptions& options) : state(new State) {
     natsOptions* opts = nullptr;
@@ -129,13 +131,18 @@ ZoNatsLink::~ZoNatsLink() {
     delete state;
 }
 
-bool ZoNatsLink::InitCheck() { return state->connection != nullptr; }
-
-bool ZoNatsLink::IsConnected() {
-    return state->connection != nullptr && natsConnection_Status(state->connection) == NATS_CONN_STATUS_CONNECTED;
+bool ZoNatsLink::InitCheck() {
+    return state->connection != nullptr;
 }
 
-unsigned long ZoNatsLink::Reconnects() { return state->reconnects.load(); }
+bool ZoNatsLink::IsConnected() {
+    return state->connection != nullptr &&
+           natsConnection_Status(state->connection) == NATS_CONN_STATUS_CONNECTED;
+}
+
+unsigned long ZoNatsLink::Reconnects() {
+    return state->reconnects.load();
+}
 
 const char* ZoNatsLink::LastError() {
     std::lock_guard<std::mutex> guard(state->lock);
@@ -156,12 +163,15 @@ ZoBag* ZoNatsLink::Request(const char* subject, ZoBag* bag, long timeOut, bool z
     if (state->connection == nullptr) return state->Fail("not connected"), nullptr;
     if (subject == nullptr || bag == nullptr) return state->Fail("no subject or no bag"), nullptr;
     std::string bytes;
-    if (!zonats::Encode(bag, zip, &bytes)) return state->Fail("the bag could not be compressed"), nullptr;
+    if (!zonats::Encode(bag, zip, &bytes))
+        return state->Fail("the bag could not be compressed"), nullptr;
     natsMsg* reply = nullptr;
-    natsStatus s = natsConnection_Request(&reply, state->connection, subject, bytes.data(),
-                                          static_cast<int>(bytes.size()), timeOut < 0 ? INT64_MAX : timeOut);
+    natsStatus s =
+        natsConnection_Request(&reply, state->connection, subject, bytes.data(),
+                               static_cast<int>(bytes.size()), timeOut < 0 ? INT64_MAX : timeOut);
     if (s != NATS_OK) return state->Fail("request", s), nullptr;
-    ZoBag* answer = zonats::Decode(natsMsg_GetData(reply), static_cast<size_t>(natsMsg_GetDataLength(reply)));
+    ZoBag* answer =
+        zonats::Decode(natsMsg_GetData(reply), static_cast<size_t>(natsMsg_GetDataLength(reply)));
     natsMsg_Destroy(reply);
     if (answer == nullptr) state->Fail("the answer is not a bag");
     return answer;
@@ -175,14 +185,16 @@ bool ZoNatsLink::Reply(ZoBag* received, ZoBag* answer, bool zip) {
 
 bool ZoNatsLink::Flush(long timeOut) {
     if (state->connection == nullptr) return state->Fail("not connected");
-    natsStatus s = natsConnection_FlushTimeout(state->connection, timeOut < 0 ? INT64_MAX : timeOut);
+    natsStatus s =
+        natsConnection_FlushTimeout(state->connection, timeOut < 0 ? INT64_MAX : timeOut);
     return s == NATS_OK || state->Fail("flush", s);
 }
 
 bool ZoNatsLink::AddStream(const char* stream, const char* subjects) {
     jsCtx* js = state->JetStream();
     if (js == nullptr) return false;
-    if (stream == nullptr || subjects == nullptr) return state->Fail("no stream name or no subjects");
+    if (stream == nullptr || subjects == nullptr)
+        return state->Fail("no stream name or no subjects");
     std::vector<std::string> parts;
     std::string all = subjects;
     for (size_t start = 0; start <= all.size();) {
@@ -192,7 +204,8 @@ bool ZoNatsLink::AddStream(const char* stream, const char* subjects) {
         start = comma + 1;
     }
     std::vector<const char*> list;
-    for (const std::string& part : parts) list.push_back(part.c_str());
+    for (const std::string& part : parts)
+        list.push_back(part.c_str());
     jsStreamConfig config;
     jsStreamConfig_Init(&config);
     config.Name = stream;
@@ -215,10 +228,12 @@ bool ZoNatsLink::AddStream(const char* stream, const char* subjects) {
 
 const char* ZoNatsLink::Subject(ZoBag* received) {
     char* text = nullptr;
-    return received != nullptr && received->Getstring(zonats::kSubjectItem, &text, 1) ? text : nullptr;
+    return received != nullptr && received->Getstring(zonats::kSubjectItem, &text, 1) ? text
+                                                                                      : nullptr;
 }
 
 const char* ZoNatsLink::ReplySubject(ZoBag* received) {
     char* text = nullptr;
-    return received != nullptr && received->Getstring(zonats::kReplyItem, &text, 1) ? text : nullptr;
+    return received != nullptr && received->Getstring(zonats::kReplyItem, &text, 1) ? text
+                                                                                    : nullptr;
 }

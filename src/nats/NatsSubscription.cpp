@@ -73,7 +73,8 @@ ZoNatsLooper::ZoNatsLooper(const char* name, int bufferSize)
 
 ZoNatsLooper::~ZoNatsLooper() {
     Halt();
-    for (auto& entry : acks->pending) natsMsg_Destroy(entry.second.message);
+    for (auto& entry : acks->pending)
+        natsMsg_Destroy(entry.second.message);
     if (acks->handled != nullptr) natsMsg_Destroy(acks->handled);
     delete acks;
 }
@@ -158,9 +159,10 @@ ZoNatsSubscription::ZoNatsSubscription(ZoNatsLink* link, const char* subject, Zo
         return;
     }
     natsConnection* nc = link->state->connection;
-    natsStatus s = queue != nullptr
-                       ? natsConnection_QueueSubscribe(&state->sub, nc, subject, queue, OnMessage, state)
-                       : natsConnection_Subscribe(&state->sub, nc, subject, OnMessage, state);
+    natsStatus s =
+        queue != nullptr
+            ? natsConnection_QueueSubscribe(&state->sub, nc, subject, queue, OnMessage, state)
+            : natsConnection_Subscribe(&state->sub, nc, subject, OnMessage, state);
     if (s == NATS_OK) s = natsSubscription_SetOnCompleteCB(state->sub, OnComplete, state);
     if (s != NATS_OK) {
         if (state->sub != nullptr) natsSubscription_Destroy(state->sub);
@@ -196,7 +198,8 @@ ZoNatsSubscription::ZoNatsSubscription(ZoNatsLink* link, const char* subject, Zo
     natsStatus s = js_AddConsumer(&info, js, stream, &config, nullptr, &code);
     if (info != nullptr) jsConsumerInfo_Destroy(info);
     info = nullptr;
-    if (s != NATS_OK && js_GetConsumerInfo(&info, js, stream, durable, nullptr, nullptr) != NATS_OK) {
+    if (s != NATS_OK &&
+        js_GetConsumerInfo(&info, js, stream, durable, nullptr, nullptr) != NATS_OK) {
         state->Fail("durable consumer", s);
         return;
     }
@@ -228,7 +231,9 @@ ZoNatsSubscription::~ZoNatsSubscription() {
     delete state;
 }
 
-bool ZoNatsSubscription::InitCheck() { return state->sub != nullptr; }
+bool ZoNatsSubscription::InitCheck() {
+    return state->sub != nullptr;
+}
 
 const char* ZoNatsSubscription::LastError() {
     std::lock_guard<std::mutex> guard(state->lock);
@@ -248,6 +253,10 @@ int64_t ZoNatsSubscription::Dropped() {
     return dropped;
 }
 
-uint64_t ZoNatsSubscription::Delivered() { return state->delivered.load(); }
+uint64_t ZoNatsSubscription::Delivered() {
+    return state->delivered.load();
+}
 
-uint64_t ZoNatsSubscription::Malformed() { return state->malformed.load(); }
+uint64_t ZoNatsSubscription::Malformed() {
+    return state->malformed.load();
+}

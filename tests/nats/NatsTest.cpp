@@ -1,0 +1,305 @@
+// Bags over a real nats-server on loopback: publish/subscribe and
+// request/reply of every element type, wildcards and queue groups, a looper
+// that outlives a server restart, hostile payloads, pending limits, token
+// authentication and durable (JetStream) delivery.
+#include <gtest/gtest.h>
+#include <nats/nats.h>
+#include <zolib/nats/NatsLink.h>
+#include <zolib/nats/NatsSubscription.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "nats/NatsServer.h"
+
+namespace {
+
+using std::string;
+
+// Polls `done` for at most `ms` milliseconds.
+bool WaitFor(const std::function<bool()>& done, int ms = 10000) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+string Plain(ZoBag* bag) {
+    string out(bag->FlatSize(false), '\0');
+    bag->Flatten(&out[0], nullptr, false);
+    return out;
+}
+
+// A looper that keeps every bag it is handed, with the thread it ran on;
+// it answers requests with the bag itself when `echo` is set.
+class Keeper : public ZoNatsLooper {
+  public:
+    explicit Keeper(ZoNatsLink* answerer = nullptr)
+        : ZoNatsLooper("keeper", 1 << 16), link(answerer) {
+        Run();
+    }
+    ~Keeper() override { Halt(); }
+    void MessageReceived(ZoBag* bag) override {
+        if (hold)
+            while (hold.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (link != nullptr && ZoNatsLink::ReplySubject(bag) != nullptr)
+            link->Reply(bag, bag, true);
+        std::lock_guard<std::mutex> guard(lock);
+        onLoopThread = onLoopThread && pthread_equal(pthread_self(), ID());
+        DetachCurrentMessage();
+        bags.emplace_back(bag);
+    }
+    size_t Count() {
+        std::lock_guard<std::mutex> guard(lock);
+        return bags.size();
+    }
+    ZoBag* At(size_t i) {
+        std::lock_guard<std::mutex> guard(lock);
+        return bags[i].get();
+    }
+
+    ZoNatsLink* link;
+    std::atomic<bool> hold{false};
+    std::mutex lock;
+    std::vector<std::unique_ptr<ZoBag>> bags;
+    bool onLoopThread = true;
+};
+
+// One bag holding an element of every type.
+std::unique_ptr<ZoBag> EveryType() {
+    auto bag = std::make_unique<ZoBag>(0x5a5a, 0);
+    bag->who = 7;
+    bag->when = 1234567;
+    ZoBag nested(42, 0);
+    nested.Setstring("inner", "nested", 1);
+    static int target;
+    const char buffer[] = {0, 1, 2, 3, '\xff'};
+    bag->Setstring("string", "hello", 1);
+    bag->Setstring("string", "", 2);
+    bag->Setbool("bool", true, 1);
+    bag->Setint8("int8", -8, 1);
+    bag->Setint16("int16", -1600, 1);
+    bag->Setint32("int32", -320000, 1);
+    bag->Setint64("int64", -6400000000000LL, 1);
+    bag->Setfloat32("float32", 3.5f, 1);
+    bag->Setfloat64("float64", -2.25e300, 1);
+    bag->Setdata("buffer", T_BUFFER, buffer, sizeof buffer, 1);
+    bag->Setbag("bag", &nested, 1);
+    bag->Setpointer("pointer", &target, 1);
+    return bag;
+}
+
+class NatsTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ZO_NEED_NATS_SERVER(); }
+};
+
+TEST_F(NatsTest, EveryElementTypeTravelsByPublishAndRequest) {
+    zotest::NatsServer server;
+    ASSERT_TRUE(server.Running());
+    ZoNatsLink link(server.Url().c_str());
+    ASSERT_TRUE(link.InitCheck()) << link.LastError();
+    auto sent = EveryType();
+    string expected = Plain(sent.get());
+
+    Keeper keeper(&link);
+    ZoNatsSubscription sub(&link, "types", &keeper);
+    ASSERT_TRUE(sub.InitCheck()) << sub.LastError();
+    ASSERT_TRUE(link.Flush(5000));
+    struct Case {
+        bool zip, request;
+    } cases[] = {{false, false}, {true, false}, {false, true}, {true, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(string(c.zip ? "compressed" : "plain") +
+                     (c.request ? " request" : " publish"));
+        size_t before = keeper.Count();
+        std::unique_ptr<ZoBag> answer;
+        if (c.request) {
+            answer.reset(link.Request("types", sent.get(), 5000, c.zip));
+            ASSERT_NE(answer, nullptr) << link.LastError();
+        } else {
+            ASSERT_TRUE(link.Publish("types", sent.get(), c.zip));
+        }
+        ASSERT_TRUE(WaitFor([&] { return keeper.Count() == before + 1; }));
+        ZoBag* got = keeper.At(before);
+        EXPECT_STREQ(ZoNatsLink::Subject(got), "types");
+        EXPECT_EQ(ZoNatsLink::ReplySubject(got) != nullptr, c.request);
+        // The arrival items are the only difference from the bag sent.
+        for (ZoBag* bag : {got, answer.get()}) {
+            if (bag == nullptr) continue;
+            bag->RemoveItem("_nats.subject", 0);
+            bag->RemoveItem("_nats.reply", 0);
+            EXPECT_EQ(Plain(bag), expected);
+        }
+    }
+    EXPECT_TRUE(keeper.onLoopThread);
+    EXPECT_EQ(sub.Malformed(), 0u);
+    // Nobody answers on another subject: a bounded wait and a reason.
+    EXPECT_EQ(link.Request("nobody", sent.get(), 300, false), nullptr);
+    EXPECT_STRNE(link.LastError(), "");
+}
+
+TEST_F(NatsTest, WildcardsAndQueueGroupsRouteBags) {
+    zotest::NatsServer server;
+    ZoNatsLink link(server.Url().c_str());
+    ASSERT_TRUE(link.InitCheck()) << link.LastError();
+    Keeper one, many, first, second;
+    ZoNatsSubscription oneToken(&link, "a.*", &one), anyTail(&link, "a.>", &many);
+    ZoNatsSubscription shareA(&link, "work", &first, "workers"),
+        shareB(&link, "work", &second, "workers");
+    ASSERT_TRUE(link.Flush(5000));
+    ZoBag bag(1, 0);
+    for (const char* subject : {"a.b", "a.b.c", "b.a"})
+        ASSERT_TRUE(link.Publish(subject, &bag, false));
+    const int kWork = 40;
+    for (int i = 0; i < kWork; i++) {
+        ZoBag job(100 + i, 0);
+        ASSERT_TRUE(link.Publish("work", &job, false));
+    }
+    ASSERT_TRUE(
+        WaitFor([&] { return many.Count() == 2 && first.Count() + second.Count() == kWork; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(one.Count(), 1u);
+    EXPECT_STREQ(ZoNatsLink::Subject(one.At(0)), "a.b");
+    EXPECT_EQ(many.Count(), 2u);
+    // Each job reached exactly one member of the group.
+    std::set<uint32_t> jobs;
+    for (Keeper* k : {&first, &second})
+        for (size_t i = 0; i < k->Count(); i++)
+            jobs.insert(k->At(i)->what);
+    EXPECT_EQ(jobs.size(), static_cast<size_t>(kWork));
+    EXPECT_EQ(first.Count() + second.Count(), static_cast<size_t>(kWork));
+}
+
+TEST_F(NatsTest, LooperKeepsHandlingAcrossAServerRestart) {
+    zotest::NatsServer server;
+    ZoNatsOptions options;
+    string url = server.Url();
+    options.servers = url.c_str();
+    options.maxReconnects = -1;
+    options.reconnectWait = 100;
+    ZoNatsLink link(options);
+    ASSERT_TRUE(link.InitCheck()) << link.LastError();
+    Keeper keeper;
+    ZoNatsSubscription sub(&link, "live", &keeper);
+    ZoBag bag(1, 0);
+    ASSERT_TRUE(link.Flush(5000));
+    ASSERT_TRUE(link.Publish("live", &bag, false));
+    ASSERT_TRUE(WaitFor([&] { return keeper.Count() == 1; }));
+
+    ASSERT_TRUE(server.Restart());
+    ASSERT_TRUE(WaitFor([&] { return link.IsConnected() && link.Reconnects() == 1; }, 20000));
+    ASSERT_TRUE(link.Flush(5000));
+    ASSERT_TRUE(link.Publish("live", &bag, true));
+    EXPECT_TRUE(WaitFor([&] { return keeper.Count() == 2; }));
+}
+
+TEST_F(NatsTest, HostilePayloadsAreCountedNeverHandled) {
+    zotest::NatsServer server;
+    ZoNatsLink link(server.Url().c_str());
+    ASSERT_TRUE(link.InitCheck());
+    Keeper keeper;
+    ZoNatsSubscription sub(&link, "in", &keeper);
+    ASSERT_TRUE(link.Flush(5000));
+
+    ZoBag good(9, 0);
+    good.Setstring("s", "text", 1);
+    string plain = Plain(&good), zipped(good.FlatSize(true), '\0');
+    unsigned long size = 0;
+    good.Flatten(&zipped[0], &size, true);
+    zipped.resize(size);
+    string huge = zipped;
+    huge[7] = '\x7f';  // claims a 2 GiB body
+    std::vector<string> hostile = {"",          "BaG",
+                                   "not a bag", plain.substr(0, plain.size() - 1),
+                                   plain + "x", zipped.substr(0, zipped.size() - 2),
+                                   huge};
+    natsConnection* raw = nullptr;
+    ASSERT_EQ(natsConnection_ConnectTo(&raw, server.Url().c_str()), NATS_OK);
+    for (const string& bytes : hostile)
+        natsConnection_Publish(raw, "in", bytes.data(), static_cast<int>(bytes.size()));
+    ASSERT_TRUE(link.Publish("in", &good, false));
+    ASSERT_TRUE(WaitFor([&] { return keeper.Count() == 1; }));
+    EXPECT_EQ(sub.Malformed(), hostile.size());
+    EXPECT_EQ(keeper.At(0)->what, 9u);
+
+    // A looper that does not keep up: the box fills, then the client's
+    // pending queue, then messages are dropped and counted.
+    Keeper slow;
+    slow.hold = true;
+    ZoNatsSubscription busy(&link, "busy", &slow);
+    ASSERT_TRUE(busy.SetPendingLimits(16, 1 << 20));
+    ASSERT_TRUE(link.Flush(5000));
+    const int kFlood = 12000;
+    ZoBag small(1, 0);
+    for (int i = 0; i < kFlood; i++)
+        link.Publish("busy", &small, false);
+    ASSERT_TRUE(link.Flush(10000));
+    EXPECT_TRUE(WaitFor([&] { return busy.Dropped() > 0; }));
+    slow.hold = false;
+    EXPECT_TRUE(
+        WaitFor([&] { return slow.Count() + busy.Dropped() == static_cast<size_t>(kFlood); }));
+    natsConnection_Destroy(raw);
+}
+
+TEST_F(NatsTest, TokenAuthenticationRefusesAndAccepts) {
+    zotest::NatsServer server({"--auth", "s3cret"});
+    ASSERT_TRUE(server.Running());
+    ZoNatsOptions options;
+    string url = server.Url();
+    options.servers = url.c_str();
+    options.maxReconnects = 0;
+    struct Case {
+        const char* token;
+        bool ok;
+    } cases[] = {{nullptr, false}, {"wrong", false}, {"s3cret", true}};
+    for (const Case& c : cases) {
+        options.token = c.token;
+        ZoNatsLink link(options);
+        EXPECT_EQ(link.InitCheck(), c.ok) << (c.token ? c.token : "no token");
+        EXPECT_EQ(string(link.LastError()).empty(), c.ok) << link.LastError();
+    }
+}
+
+TEST_F(NatsTest, DurableSubscriptionLosesNothingAndRepeatsNothing) {
+    zotest::NatsServer server;
+    ZoNatsLink link(server.Url().c_str());
+    ASSERT_TRUE(link.InitCheck());
+    ASSERT_TRUE(link.AddStream("ORDERS", "orders.>")) << link.LastError();
+    auto publish = [&](int from, int to) {
+        for (int i = from; i < to; i++) {
+            ZoBag bag(i, 0);
+            ASSERT_TRUE(link.Publish("orders.new", &bag, i % 2 == 0));
+        }
+        ASSERT_TRUE(link.Flush(5000));
+    };
+    publish(0, 5);  // before any subscriber
+    std::vector<uint32_t> seen;
+    for (int round = 0; round < 2; round++) {
+        Keeper keeper;
+        {
+            ZoNatsSubscription sub(&link, "orders.>", &keeper, "ORDERS", "billing");
+            ASSERT_TRUE(sub.InitCheck()) << sub.LastError();
+            ASSERT_TRUE(WaitFor([&] { return keeper.Count() == 5; }));
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));  // nothing more comes
+            for (size_t i = 0; i < keeper.Count(); i++)
+                seen.push_back(keeper.At(i)->what);
+        }
+        if (round == 0) publish(5, 10);  // while the subscriber is away
+    }
+    std::vector<uint32_t> expected = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    EXPECT_EQ(seen, expected);
+}
+
+}  // namespace
