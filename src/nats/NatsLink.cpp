@@ -17,11 +17,16 @@ const char* KeepForThread(const std::string& error) {
 
 }  // namespace zonats
 
-bool ZoNatsLink::State::Fail(const char* what, natsStatus status) {
-    std::string text = std::string(what) + ": " + natsStatus_GetText(status);
+std::string zonats::StatusText(natsStatus status) {
+    std::string text = natsStatus_GetText(status);
     const char* detail = nats_GetLastError(nullptr);
     if (detail != nullptr && detail[0] != '\0' && text.find(detail) == std::string::npos)
         text += std::string(" (") + detail + ")";
+    return text;
+}
+
+bool ZoNatsLink::State::Fail(const char* what, natsStatus status) {
+    std::string text = std::string(what) + ": " + zonats::StatusText(status);
     std::lock_guard<std::mutex> guard(lock);
     error = text;
     return false;

@@ -108,7 +108,7 @@ struct ZoNatsSubscription::State {
 
     bool Fail(const char* what, natsStatus s) {
         std::lock_guard<std::mutex> guard(lock);
-        error = std::string(what) + ": " + natsStatus_GetText(s);
+        error = std::string(what) + ": " + zonats::StatusText(s);
         return false;
     }
 };

@@ -4,9 +4,13 @@
 // authentication and durable (JetStream) delivery.
 #include <gtest/gtest.h>
 #include <nats/nats.h>
+#include <poll.h>
+#include <spawn.h>
 #include <zolib/nats/NatsLink.h>
+#include <zolib/nats/NatsRegistry.h>
 #include <zolib/nats/NatsSubscription.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -300,6 +304,91 @@ TEST_F(NatsTest, DurableSubscriptionLosesNothingAndRepeatsNothing) {
     }
     std::vector<uint32_t> expected = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
     EXPECT_EQ(seen, expected);
+}
+
+// A registry member in its own process (nats_member), once it has joined;
+// -1 when it did not within 10 s.
+pid_t SpawnMember(const string& url, const char* name) {
+    int out[2];
+    if (pipe(out) != 0) return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    string ttl = "1500";
+    char* argv[] = {const_cast<char*>(NATS_MEMBER), const_cast<char*>(url.c_str()),
+                    const_cast<char*>("apps"),      &ttl[0],
+                    const_cast<char*>(name),        nullptr};
+    pid_t pid = -1;
+    if (posix_spawn(&pid, NATS_MEMBER, &actions, nullptr, argv, environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    pollfd ready = {out[0], POLLIN, 0};
+    char line[8] = "";
+    if (pid > 0 && (poll(&ready, 1, 10000) != 1 || read(out[0], line, 6) != 6)) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+    close(out[0]);
+    return pid;
+}
+
+TEST_F(NatsTest, RegistryAcrossProcessesJoinsLeavesAndExpires) {
+    zotest::NatsServer server;
+    ZoNatsLink link(server.Url().c_str());
+    ZoNatsRegistry registry(&link, "apps", 1500);
+    ASSERT_TRUE(registry.InitCheck()) << registry.LastError();
+    EXPECT_EQ(registry.TimeToLive(), 1500);
+    Keeper watcher;
+    ASSERT_TRUE(registry.Watch(&watcher));
+    ASSERT_TRUE(registry.Join("parent"));
+    EXPECT_FALSE(registry.Join("again"));
+    pid_t crashing = SpawnMember(server.Url(), "crashing"),
+          staying = SpawnMember(server.Url(), "staying");
+    ASSERT_GT(crashing, 0);
+    ASSERT_GT(staying, 0);
+    auto members = [&] {
+        std::unique_ptr<ZoBag> all(registry.List());
+        return all != nullptr ? all->CountItem("pid") : -1;
+    };
+    EXPECT_EQ(members(), 3);
+    std::unique_ptr<ZoBag> found(registry.Find("crashing"));
+    ASSERT_NE(found, nullptr);
+    int pid = 0;
+    char* host = nullptr;
+    char here[256] = "";
+    gethostname(here, sizeof here);
+    EXPECT_TRUE(found->Getint32("pid", &pid, 1) && found->Getstring("host", &host, 1));
+    EXPECT_EQ(pid, crashing);
+    EXPECT_STREQ(host, here);
+
+    // A member killed without leaving expires within two TTLs (and a bit);
+    // the living one, refreshed meanwhile, stays.
+    kill(crashing, SIGKILL);
+    waitpid(crashing, nullptr, 0);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(WaitFor(
+        [&] { return std::unique_ptr<ZoBag>(registry.Find("crashing")) == nullptr; }, 8000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2 * 1500 + 2000));
+    EXPECT_EQ(members(), 2);
+    ASSERT_TRUE(WaitFor([&] { return watcher.Count() == 4; }));  // the watch saw it too
+    ASSERT_TRUE(registry.Leave());
+    EXPECT_EQ(std::unique_ptr<ZoBag>(registry.Find("parent")), nullptr);
+    kill(staying, SIGKILL);
+    waitpid(staying, nullptr, 0);
+
+    // The watch saw three joins, then the crash and the leave.
+    ASSERT_TRUE(WaitFor([&] { return watcher.Count() >= 5; }));
+    std::vector<string> events;
+    for (size_t i = 0; i < 5; i++) {
+        char* name = nullptr;
+        watcher.At(i)->Getstring("name", &name, 1);
+        events.push_back(string(watcher.At(i)->what == ZO_NATS_JOINED ? "+" : "-") + name);
+    }
+    std::sort(events.begin(), events.begin() + 3);
+    EXPECT_EQ(events,
+              (std::vector<string>{"+crashing", "+parent", "+staying", "-crashing", "-parent"}));
 }
 
 }  // namespace

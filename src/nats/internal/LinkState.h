@@ -26,6 +26,8 @@ struct ZoNatsLink::State {
 };
 
 namespace zonats {
+// The client's reason for `status`, with its detail when it has one.
+std::string StatusText(natsStatus status);
 // The text LastError() hands out: a copy of `error` for the calling thread.
 const char* KeepForThread(const std::string& error);
 }  // namespace zonats
