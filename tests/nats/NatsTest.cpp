@@ -306,6 +306,102 @@ TEST_F(NatsTest, DurableSubscriptionLosesNothingAndRepeatsNothing) {
     EXPECT_EQ(seen, expected);
 }
 
+// Throwaway certificates in `dir`: two CAs, a server certificate for
+// 127.0.0.1 and a client certificate, both signed by the first CA.
+bool MakeCertificates(const string& dir) {
+    string script =
+        "set -e; cd '" + dir +
+        "'; k='-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes';"
+        "for ca in ca other; do openssl req -x509 $k -keyout $ca.key -out $ca.pem -days 1 "
+        "-subj /CN=zolib-test-$ca; done;"
+        "printf 'subjectAltName=IP:127.0.0.1\\n' > san;"
+        "for who in server client; do openssl req $k -keyout $who.key -out $who.csr -subj /CN=$who;"
+        "openssl x509 -req -in $who.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 1 "
+        "-extfile san -out $who.pem; done";
+    return std::system(("(" + script + ") >/dev/null 2>&1").c_str()) == 0;
+}
+
+TEST_F(NatsTest, TlsRefusesWithoutAndAcceptsWithCredentials) {
+    if (std::system("command -v openssl >/dev/null") != 0)
+        GTEST_SKIP() << "openssl is not installed";
+    char dir[] = "/tmp/zolib-tls-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    string d = dir;
+    ASSERT_TRUE(MakeCertificates(d));
+    {
+        zotest::NatsServer server({"--tls", "--tlscert", d + "/server.pem", "--tlskey",
+                                   d + "/server.key", "--tlsverify", "--tlscacert", d + "/ca.pem"},
+                                  false);
+        ASSERT_TRUE(server.Running());
+        string url = server.Url(), ca = d + "/ca.pem", other = d + "/other.pem",
+               cert = d + "/client.pem", key = d + "/client.key";
+        struct Case {
+            const char *ca, *cert, *key;
+            bool ok;
+        } cases[] = {{nullptr, nullptr, nullptr, false},     // plain text to a TLS server
+                     {ca.c_str(), nullptr, nullptr, false},  // no client certificate
+                     {other.c_str(), cert.c_str(), key.c_str(), false},  // server not trusted
+                     {ca.c_str(), cert.c_str(), key.c_str(), true}};
+        for (const Case& c : cases) {
+            ZoNatsOptions options;
+            options.servers = url.c_str();
+            options.maxReconnects = 0;
+            options.caFile = c.ca;
+            options.certFile = c.cert;
+            options.keyFile = c.key;
+            ZoNatsLink link(options);
+            EXPECT_EQ(link.InitCheck(), c.ok) << link.LastError();
+            if (!c.ok) continue;
+            Keeper keeper;
+            ZoNatsSubscription sub(&link, "secret", &keeper);
+            ZoBag bag(3, 0);
+            ASSERT_TRUE(link.Flush(5000) && link.Publish("secret", &bag, true));
+            EXPECT_TRUE(WaitFor([&] { return keeper.Count() == 1; }));
+        }
+    }
+    std::system(("rm -rf '" + d + "'").c_str());
+}
+
+TEST_F(NatsTest, LooperKeepsHandlingWhenItsClusterNodeDies) {
+    int routes[3] = {zotest::FreePort(), zotest::FreePort(), zotest::FreePort()};
+    string all;
+    for (int port : routes)
+        all += (all.empty() ? "" : ",") + ("nats://127.0.0.1:" + std::to_string(port));
+    std::vector<std::unique_ptr<zotest::NatsServer>> nodes;
+    for (int port : routes)
+        nodes.push_back(std::make_unique<zotest::NatsServer>(
+            std::vector<string>{"--cluster_name", "zolib", "--cluster",
+                                "nats://127.0.0.1:" + std::to_string(port), "--routes", all},
+            false));
+    for (auto& node : nodes)
+        ASSERT_TRUE(node->Running());
+    string urls = nodes[0]->Url() + "," + nodes[1]->Url() + "," + nodes[2]->Url();
+    ZoNatsOptions options;
+    options.servers = urls.c_str();
+    options.maxReconnects = -1;
+    options.reconnectWait = 100;
+    ZoNatsLink subscriber(options), publisher(nodes[2]->Url().c_str());
+    ASSERT_TRUE(subscriber.InitCheck() && publisher.InitCheck());
+    Keeper keeper;
+    ZoNatsSubscription sub(&subscriber, "events", &keeper);
+    // Publishes until one more bag arrived (routes and interest take a while
+    // to spread through the cluster).
+    auto arrives = [&] {
+        size_t before = keeper.Count();
+        return WaitFor(
+            [&] {
+                ZoBag bag(1, 0);
+                publisher.Publish("events", &bag, false);
+                return WaitFor([&] { return keeper.Count() > before; }, 50);
+            },
+            20000);
+    };
+    ASSERT_TRUE(arrives());
+    nodes[0]->Stop();  // the subscriber's node
+    EXPECT_TRUE(arrives());
+    EXPECT_GE(subscriber.Reconnects(), 1u);
+}
+
 // A registry member in its own process (nats_member), once it has joined;
 // -1 when it did not within 10 s.
 pid_t SpawnMember(const string& url, const char* name) {
