@@ -29,19 +29,21 @@ class AckingBox : public ZoChannel {
 
 struct ZoNatsLooper::Acks {
     struct Pending {
-        natsMsg* message;
-        const void* owner;  // the subscription's state
+        natsMsg* message = nullptr;
+        const void* owner = nullptr;  // the subscription's state
     };
-    std::mutex lock;
+    std::mutex lock;                              // guards both below
     std::unordered_map<ZoBag*, Pending> pending;  // posted durable bags
-    natsMsg* handled = nullptr;                   // the loop thread's
+    Pending handled;                              // the one whose handler runs
     AckingBox box{this};
 
     void Track(ZoBag* bag, natsMsg* message, const void* owner) {
         std::lock_guard<std::mutex> guard(lock);
         pending[bag] = Pending{message, owner};
     }
-    // Forgets an ending subscription's bags: their messages go unacknowledged.
+    // Forgets an ending subscription's bags, the one being handled included:
+    // their messages go unacknowledged (an acknowledgement needs the
+    // subscription).
     void Forget(const void* owner) {
         std::lock_guard<std::mutex> guard(lock);
         for (auto it = pending.begin(); it != pending.end();) {
@@ -52,6 +54,18 @@ struct ZoNatsLooper::Acks {
                 ++it;
             }
         }
+        if (handled.owner == owner) {
+            natsMsg_Destroy(handled.message);
+            handled = Pending{};
+        }
+    }
+    // After the handler: acknowledges the handled bag's message, if any.
+    void Acknowledge() {
+        std::lock_guard<std::mutex> guard(lock);
+        if (handled.message == nullptr) return;
+        natsMsg_Ack(handled.message, nullptr);
+        natsMsg_Destroy(handled.message);
+        handled = Pending{};
     }
 };
 
@@ -62,7 +76,7 @@ bool AckingBox::Receive(ZoBag** bag, char** data, unsigned int* length) {
     if (it != acks->pending.end()) {
         // Taken out before the handler runs: once it returns, the address may
         // belong to a new bag.
-        acks->handled = it->second.message;
+        acks->handled = it->second;
         acks->pending.erase(it);
     }
     return true;
@@ -75,7 +89,7 @@ ZoNatsLooper::~ZoNatsLooper() {
     Halt();
     for (auto& entry : acks->pending)
         natsMsg_Destroy(entry.second.message);
-    if (acks->handled != nullptr) natsMsg_Destroy(acks->handled);
+    if (acks->handled.message != nullptr) natsMsg_Destroy(acks->handled.message);
     delete acks;
 }
 
@@ -86,11 +100,7 @@ void ZoNatsLooper::DataReceived(ZoChannel* channel) {
     }
     acks->box.box = channel;
     ZoLooper::DataReceived(&acks->box);
-    if (acks->handled != nullptr) {
-        natsMsg_Ack(acks->handled, nullptr);
-        natsMsg_Destroy(acks->handled);
-        acks->handled = nullptr;
-    }
+    acks->Acknowledge();
 }
 
 // ---- subscriptions ----
@@ -172,7 +182,7 @@ ZoNatsSubscription::ZoNatsSubscription(ZoNatsLink* link, const char* subject, Zo
 }
 
 ZoNatsSubscription::ZoNatsSubscription(ZoNatsLink* link, const char* subject, ZoNatsLooper* looper,
-                                       const char* stream, const char* durable)
+                                       const char* stream, const char* durable, long ackWait)
     : state(new State) {
     state->link = link;
     state->looper = looper;
@@ -193,6 +203,7 @@ ZoNatsSubscription::ZoNatsSubscription(ZoNatsLink* link, const char* subject, Zo
     config.FilterSubject = subject;
     config.AckPolicy = js_AckExplicit;
     config.DeliverPolicy = js_DeliverAll;
+    if (ackWait > 0) config.AckWait = static_cast<int64_t>(ackWait) * 1000000;  // nanoseconds
     jsConsumerInfo* info = nullptr;
     jsErrCode code = static_cast<jsErrCode>(0);
     natsStatus s = js_AddConsumer(&info, js, stream, &config, nullptr, &code);

@@ -64,9 +64,11 @@ class ZOLIB_API ZoNatsSubscription {
     // A durable subscription named `durable` on the JetStream stream
     // `stream` (see ZoNatsLink::AddStream), which must store `subject`. The
     // server remembers where it stopped: a new subscription of the same
-    // name, in this process or a later one, continues from there.
+    // name, in this process or a later one, continues from there. A bag not
+    // acknowledged within `ackWait` milliseconds of its delivery is
+    // delivered again (the consumer keeps the value it was made with).
     ZoNatsSubscription(ZoNatsLink* link, const char* subject, ZoNatsLooper* looper,
-                       const char* stream, const char* durable);
+                       const char* stream, const char* durable, long ackWait = 30000);
     // Unsubscribes and waits for a delivery in progress. Bags already posted
     // stay with the looper; durable ones not yet handled are not
     // acknowledged (they come again).
