@@ -16,6 +16,10 @@
 
 #include "Commands.h"
 
+#ifdef ZOBAG_WITH_NATS
+int RunNats(int argc, char** argv);  // pub and sub, NatsCommands.cpp
+#endif
+
 namespace {
 
 using std::string;
@@ -156,6 +160,9 @@ int Run(int argc, char** argv) {
         printf("zobag %s (ZoLib %s, build %s)\n", ZoLib_Version, ZoLib_Version, ZoLib_Build_Id);
         return kExitOk;
     }
+#ifdef ZOBAG_WITH_NATS
+    if (first == "pub" || first == "sub") return RunNats(argc, argv);
+#endif
     const Command* command = Find(first);
     if (command == nullptr) {
         if (!first.empty() && first[0] == '-') return Misused("", "unknown option '" + first + "'");
