@@ -8,7 +8,14 @@
 #       [PC_REQUIRES_PRIVATE <module>...] # pkg-config modules of its private dependencies
 #       [PC_LIBS_PRIVATE <flag>...]       # other link flags of its private dependencies
 #       [CMAKE_DEPENDENCIES <package>...] # find_dependency() arguments, e.g. "nlohmann_json 3.9"
-#       [PKG_CONFIG_TARGETS <prefix>=<module>...]) # PkgConfig::<prefix> targets it links
+#       [PKG_CONFIG_TARGETS <prefix>=<module>...] # PkgConfig::<prefix> targets it links
+#       [PUBLIC_CMAKE_DEPENDENCIES <package>...]) # packages of targets it links PUBLIC
+#
+# The first four name private dependencies, which only a static consumer
+# needs; PUBLIC_CMAKE_DEPENDENCIES are found for every consumer. For example:
+#
+#   zolib_install_library(zolib_json PC_REQUIRES_PRIVATE libsodium
+#       CMAKE_DEPENDENCIES "nlohmann_json 3.9" PKG_CONFIG_TARGETS sodium=libsodium)
 #
 # A library `zolib_<name>` becomes the CMake package component <name>:
 # find_package(ZoLib CONFIG REQUIRED COMPONENTS <name>) gives ZoLib::zolib_<name>.
@@ -41,7 +48,8 @@ endfunction()
 
 function(zolib_install_library target)
     cmake_parse_arguments(ARG "" "DESCRIPTION"
-        "PC_REQUIRES_PRIVATE;PC_LIBS_PRIVATE;CMAKE_DEPENDENCIES;PKG_CONFIG_TARGETS" ${ARGN})
+        "PC_REQUIRES_PRIVATE;PC_LIBS_PRIVATE;CMAKE_DEPENDENCIES;PKG_CONFIG_TARGETS;PUBLIC_CMAKE_DEPENDENCIES"
+        ${ARGN})
     get_target_property(type ${target} TYPE)
     if(type STREQUAL "STATIC_LIBRARY")
         set(kind static)
@@ -67,8 +75,11 @@ function(zolib_install_library target)
     install(EXPORT ${target}-${kind}-targets NAMESPACE ZoLib:: DESTINATION ${ZOLIB_CMAKE_DIR}
         COMPONENT Development)
 
-    # What a static consumer must find before the static targets can be read.
-    set(deps "# Found by ZoLibConfig.cmake before the static ${target} targets are read.\n")
+    # What a consumer must find before the targets can be read.
+    set(deps "# Found by ZoLibConfig.cmake before the ${target} targets are read.\n")
+    foreach(dep IN LISTS ARG_PUBLIC_CMAKE_DEPENDENCIES)
+        string(APPEND deps "list(APPEND _zolib_public_dependencies \"${dep}\")\n")
+    endforeach()
     foreach(dep IN LISTS ARG_CMAKE_DEPENDENCIES)
         string(APPEND deps "list(APPEND _zolib_find_dependencies \"${dep}\")\n")
     endforeach()
