@@ -36,8 +36,8 @@ include(CMakePackageConfigHelpers)
 set(ZOLIB_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/ZoLib)
 set(ZOLIB_PC_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
-# The prefix as seen from the .pc directory (e.g. "${pcfiledir}/../.."), or
-# the absolute prefix when a directory was configured as an absolute path.
+# An install directory as a .pc file names it: below ${prefix}, or as it is
+# when it was configured as an absolute path.
 function(_zolib_pc_path var dir)
     if(IS_ABSOLUTE "${dir}")
         set(${var} "${dir}" PARENT_SCOPE)
