@@ -1,7 +1,7 @@
 #include <zolib/messaging/Looper.h>
 #include <zolib/threads/Snooze.h>
 
-#include "threads/internal/Unwind.h"
+#include "internal/Unwind.h"
 
 #include <sys/ioctl.h>
 
@@ -33,6 +33,7 @@ ZoLooper::ZoLooper(const char* name, int bufferSize)
 }
 
 ZoLooper::~ZoLooper() {
+    ZoNoCancel hold;
     // The loop thread goes first: until it is gone it may walk the channel
     // list, hold a bag in current or read the box.
     Halt();
@@ -81,16 +82,9 @@ ZOLIB_UNWOUND void ZoLooper::HandleCurrent() {
     // A handler may be a cancellation point: the bag it was handling goes
     // with the unwinding thread, as it would after the handler, instead of
     // waiting in current for a receive that would overwrite it.
-    struct Drop {
-        ZoLooper* looper;
-        bool returned;
-        ~Drop() {
-            if (!returned) ZoCleanDeadStack();
-            looper->DropCurrent();
-        }
-    } drop{this, false};
+    ZoOnExit drop([this] { DropCurrent(); });
     MessageReceived(current);
-    drop.returned = true;
+    drop.Returned();
 }
 
 void ZoLooper::PostMessage(ZoBag* bag, bool copy) {
@@ -132,14 +126,7 @@ void ZoLooper::Flush() {
 ZOLIB_UNWOUND void ZoLooper::Drain(bool handle) {
     Lock();
     // The lock must not stay held by a thread cancelled inside a handler.
-    struct Release {
-        ZoLooper* looper;
-        bool returned;
-        ~Release() {
-            if (!returned) ZoCleanDeadStack();
-            looper->Unlock();
-        }
-    } release{this, false};
+    ZoOnExit release([this] { Unlock(); });
     while (Unread(msgBox->Device(WAY_READ))) {
         if (!msgBox->Receive(&current)) break;
         if (handle && current != nullptr)
@@ -147,7 +134,7 @@ ZOLIB_UNWOUND void ZoLooper::Drain(bool handle) {
         else
             DropCurrent();
     }
-    release.returned = true;
+    release.Returned();
 }
 
 void ZoLooper::DropCurrent() {

@@ -1,5 +1,7 @@
 #include <zolib/messaging/Member.h>
 
+#include "internal/Unwind.h"
+
 #include <unistd.h>
 
 #include <cstddef>
@@ -45,6 +47,7 @@ void StoreName(T_App* app, const char* name) {
 
 ZoMember::ZoMember(const char* name, T_Member_Class memberClass)
     : valid(true), pid(getpid()), memory(nullptr), memberClass(memberClass) {
+    ZoNoCancel hold;  // as the segment's: whole, or nothing registered
     if (memberClass != MEMBER_APP && memberClass != MEMBER_OBSERVER) return;
     memory = new ZoShMemory(kRegistryName, sizeof(Registry));
     if (!memory->InitCheck()) {
@@ -77,6 +80,7 @@ ZoMember::ZoMember(const char* name, T_Member_Class memberClass)
 }
 
 ZoMember::~ZoMember() {
+    ZoNoCancel hold;
     if (valid && memberClass == MEMBER_APP && memory->Lock()) {
         Registry* registry = static_cast<Registry*>(memory->Address());
         for (int i = 0; i < kEntries; i++) {

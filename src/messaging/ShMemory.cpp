@@ -1,5 +1,7 @@
 #include <zolib/messaging/ShMemory.h>
 
+#include "internal/Unwind.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -71,6 +73,10 @@ ZoShMemory::ZoShMemory(const char* name, unsigned int size)
       mutex(nullptr),
       device(0),
       inode(0) {
+    // Either the object is complete or nothing was published: a
+    // cancellation takes effect after the constructor (whose object is then
+    // destroyed as the thread unwinds), never in it.
+    ZoNoCancel hold;
     if (!name) return;
     for (int round = 0; round < kOpenRounds; round++) {
         Outcome outcome;
@@ -193,6 +199,7 @@ void ZoShMemory::Retire() {
 }
 
 ZoShMemory::~ZoShMemory() {
+    ZoNoCancel hold;  // the name must go with the last user
     if (!base) return;
     if (Lock()) {
         if (*users > 0) --*users;
