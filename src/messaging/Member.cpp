@@ -146,23 +146,28 @@ bool ZoMember::SendTo(int pid, ZoBag* bag) {
     return sent;
 }
 
-bool ZoMember::Broadcast(ZoBag* bag) {
+ZOLIB_UNWOUND bool ZoMember::Broadcast(ZoBag* bag) {
     if (!memory || bag == nullptr) return false;
     unsigned long length = 0;
     char* block = FlattenPlain(bag, &length);
     if (block == nullptr) return false;
-    bool sent = true;
-    if (memory->Lock()) {
-        Registry* registry = static_cast<Registry*>(memory->Address());
-        for (int i = 0; i < kEntries && sent; i++) {
-            int other = registry->apps[i].pid;
-            if (other != 0 && other != pid)
-                sent = SendTo(other, block, static_cast<unsigned int>(length));
-        }
-        memory->Unlock();
-    } else {
-        sent = false;
+    if (!memory->Lock()) {
+        std::free(block);
+        return false;
     }
-    std::free(block);
+    // A SendTo of a subclass may be a cancellation point: the registry must
+    // not stay locked, nor the block leak, when it is one.
+    ZoOnExit release([this, block] {
+        memory->Unlock();
+        std::free(block);
+    });
+    bool sent = true;
+    Registry* registry = static_cast<Registry*>(memory->Address());
+    for (int i = 0; i < kEntries && sent; i++) {
+        int other = registry->apps[i].pid;
+        if (other != 0 && other != pid)
+            sent = SendTo(other, block, static_cast<unsigned int>(length));
+    }
+    release.Returned();
     return sent;
 }

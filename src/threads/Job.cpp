@@ -33,7 +33,6 @@ ZoJob::ZoJob(const char* name)
 
 // The thread goes before the clock and the pause mutex it may be using.
 ZoJob::~ZoJob() {
-    ZoNoCancel hold;
     Halt();
 }
 
@@ -64,10 +63,12 @@ void ZoJob::Start() {
     Unlock();
 }
 
-void ZoJob::Stop() {
+ZOLIB_UNWOUND void ZoJob::Stop() {
     Lock();
+    // The join in Cancel() is a cancellation point of the calling thread.
+    ZoOnExit unlock([this] { Unlock(); });
     Cancel();
-    Unlock();
+    unlock.Returned();
 }
 
 void ZoJob::Pause() {

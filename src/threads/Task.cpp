@@ -1,13 +1,10 @@
 #include <zolib/threads/Task.h>
 
-#include "internal/Unwind.h"
-
 ZoTask::ZoTask(const char* name, void (*func)(ZoTask*, void*), void* data, bool autoDelete)
     : ZoThread(name), data(data), func(func), autoDelete(autoDelete) {}
 
 // Stop the thread before any part of the object goes away.
 ZoTask::~ZoTask() {
-    ZoNoCancel hold;
     Halt();
 }
 

@@ -7,7 +7,10 @@
 
 namespace {
 
-enum Phase { PHASE_IDLE, PHASE_STARTING, PHASE_BODY, PHASE_DONE };
+// A canceled body is on its way out (at its next cancellation point): it is
+// never parked again, and an abort then only waits for it, as a jump out of
+// a stack that is being unwound would break the unwinder.
+enum Phase { PHASE_IDLE, PHASE_STARTING, PHASE_BODY, PHASE_CANCELED, PHASE_DONE };
 
 }  // namespace
 
@@ -230,7 +233,6 @@ ZoThread::ZoThread(const char* name)
       joined(false) {}
 
 ZoThread::~ZoThread() {
-    ZoNoCancel hold;  // the join is a cancellation point
     Halt();
 }
 
@@ -312,6 +314,8 @@ int ZoThread::WaitEnd() {
 void ZoThread::Cancel() {
     if (!running) return;
     stopped = true;
+    int body = PHASE_BODY;
+    phase.compare_exchange_strong(body, PHASE_CANCELED);
     pthread_cancel(tid);
     // A suspended thread is also let go: where the handler's sigwait cannot
     // be cancelled (ThreadSanitizer runs handlers with every signal blocked,
@@ -334,6 +338,10 @@ void ZoThread::Abort() {
         Join();
         return;
     }
+    if (seen == PHASE_CANCELED) {
+        Join();
+        return;
+    }
     // Only a body can be aborted. Between the phase and the running flag the
     // body is just beginning or just ending; aborting is right for both.
     if (seen != PHASE_BODY) return;
@@ -353,6 +361,9 @@ void ZoThread::Abort() {
 
 void ZoThread::Halt() {
     if (tid == 0) return;
+    // Called from destructors: the join must not let a cancellation of the
+    // calling thread through (see internal/Unwind.h).
+    ZoNoCancel hold;
     if (pthread_equal(tid, pthread_self())) {
         stopped = true;
         running = false;
