@@ -109,6 +109,7 @@ class Recorder : public ZoLooper {
 
     using ZoLooper::DataReceived;
     using ZoLooper::msgBox;
+    using ZoMultiplexer::channels;
 
     bool Init() override {
         loopTid = gettid();

@@ -435,6 +435,23 @@ TEST_F(ShMemoryThreads, LockSerialisesThreadsWithTheirOwnObjects) {
     EXPECT_EQ(Users(owner), 1);
 }
 
+TEST_F(ShMemoryThreads, HolderOfTheLockOpensAndDropsTheNameAgain) {
+    // Attaching and detaching count under the mutex: the holder must not
+    // wait for itself. The count is kept and the lock stays the holder's.
+    ZoShMemory first(n, 16);
+    ASSERT_TRUE(first.Lock());
+    {
+        ZoShMemory second(n, 16);
+        ASSERT_TRUE(second.InitCheck());
+        EXPECT_EQ(Users(first), 2);
+        EXPECT_FALSE(second.Lock());  // not recursive: refused, not a hang
+    }
+    EXPECT_EQ(Users(first), 1);
+    std::thread other([&] { EXPECT_FALSE(first.Unlock()); });  // still ours
+    other.join();
+    EXPECT_TRUE(first.Unlock());
+}
+
 TEST_F(ShMemoryThreads, ThreadsOpeningAndClosingOneName) {
     constexpr int kThreads = 4;
     std::atomic<int> failures{0};

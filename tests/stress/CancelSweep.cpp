@@ -83,6 +83,10 @@ void FillBox(ZoLooper& looper) {
 struct Case {
     const char* name;
     void (*run)(World&, ZoJob& self);
+    // Cancelled inside pthread_join. ThreadSanitizer's join forgets the
+    // thread before the real join, so the thread cannot be joined after a
+    // cancellation there: these cases run without it only.
+    bool joins = false;
 };
 
 // Each case runs on the cancelled thread with the request pending.
@@ -163,7 +167,8 @@ const Case kCases[] = {
          Sleeper thread;
          thread.Run();
          thread.WaitEnd();
-     }},
+     },
+     true},
     {"ZoThread::Cancel",
      [](World&, ZoJob&) {
          Sleeper thread;
@@ -171,7 +176,8 @@ const Case kCases[] = {
          while (!thread.IsRunning())
              Yield();
          thread.Cancel();
-     }},
+     },
+     true},
     {"ZoThread::Abort",
      [](World&, ZoJob&) {
          Sleeper thread;
@@ -179,7 +185,8 @@ const Case kCases[] = {
          while (!thread.IsRunning())
              Yield();
          thread.Abort();
-     }},
+     },
+     true},
     {"Snooze", [](World&, ZoJob&) { mSnooze(1000); }},
     {"ZoCrosswalk::Wait", [](World& world, ZoJob&) { world.walk.Wait(0, 0); }},
     {"ZoCrosswalk::Green", [](World& world, ZoJob&) { world.walk.Green(0); }},
@@ -189,7 +196,8 @@ const Case kCases[] = {
          while (!world.job.IsRunning())
              Yield();
          world.job.Stop();
-     }},
+     },
+     true},
     {"ZoJob::IsPaused",
      [](World&, ZoJob& self) {
          self.Pause();
@@ -253,7 +261,11 @@ bool Free(ZoLocker& locker) {
     return true;
 }
 
-void Sweep(const Case& which, bool fromOutside) {
+// False when the case does not run here.
+bool Sweep(const Case& which, bool fromOutside) {
+#if defined(__SANITIZE_THREAD__)
+    if (which.joins) return false;
+#endif
     SCOPED_TRACE(std::string(which.name) + (fromOutside ? ", request from outside" : ", seam"));
     World world;
     if (std::string(which.name) == "ZoLooper::PostMessage(full)") FillBox(world.looper);
@@ -261,7 +273,7 @@ void Sweep(const Case& which, bool fromOutside) {
         Victim victim(which, world, fromOutside);
         victim.Start();
         if (fromOutside) {
-            ASSERT_TRUE(soak::WaitUntil([&] { return victim.ready.load(); }));
+            EXPECT_TRUE(soak::WaitUntil([&] { return victim.ready.load(); }));
             pthread_cancel(victim.ID());
             victim.requested = true;
         }
@@ -281,6 +293,7 @@ void Sweep(const Case& which, bool fromOutside) {
     }
     EXPECT_FALSE(Registered(getpid()));
     world.looper.Empty();
+    return true;
 }
 
 TEST(CancelSweep, NoDestructorOrCallLetsACancellationThrough) {
@@ -289,8 +302,7 @@ TEST(CancelSweep, NoDestructorOrCallLetsACancellationThrough) {
     do {
         for (const Case& which : kCases) {
             for (bool fromOutside : {false, true}) {
-                Sweep(which, fromOutside);
-                runs++;
+                runs += Sweep(which, fromOutside);
             }
         }
         passes++;

@@ -20,7 +20,8 @@ using zotest::WaitUntil;
 using SteadyClock = std::chrono::steady_clock;
 
 // Counts rounds until released; each round sleeps, which is a cancellation
-// point and lets signals in. The loop does not poll IsStopped(): Cancel()
+// point and lets signals in. (Suspension, and its mix with cancel and abort,
+// is swept in tests/stress/ControlSweep.cpp.) The loop does not poll IsStopped(): Cancel()
 // and Abort() set the stop flag first, and a body that ended on it would
 // not show how the thread was ended.
 class Counter : public ZoThread {
@@ -29,7 +30,6 @@ class Counter : public ZoThread {
     ~Counter() override { Halt(); }
 
     void Process() override {
-        tid = gettid();
         while (!release) {
             rounds++;
             mSnooze(1);
@@ -37,32 +37,10 @@ class Counter : public ZoThread {
     }
     void Canceled() override { canceled = true; }
 
-    // True once the count has stayed put for a while: the thread is parked.
-    bool Settles() {
-        return WaitUntil([this] {
-            long before = rounds;
-            mSnooze(50);
-            return rounds == before;
-        });
-    }
-
     std::atomic<bool> release{false};
     std::atomic<long> rounds{0};
     std::atomic<bool> canceled{false};
-    std::atomic<pid_t> tid{0};  // the kernel's id of the thread
 };
-
-// The system call thread `tid` of this process is in, -1 if none or unknown
-// (128 is rt_sigtimedwait: parked in the suspend handler).
-[[maybe_unused]] long SyscallOf(pid_t tid) {
-    std::string path = "/proc/self/task/" + std::to_string(tid) + "/syscall";
-    FILE* file = fopen(path.c_str(), "r");
-    if (file == nullptr) return -1;
-    long number = -1;
-    if (fscanf(file, "%ld", &number) != 1) number = -1;
-    fclose(file);
-    return number;
-}
 
 // What a body leaves behind for the test to inspect.
 struct Trace {
@@ -143,29 +121,6 @@ TEST(ThreadLifecycle, ControlsBeforeRunAreHarmless) {
     ASSERT_TRUE(WaitUntil([&] { return thread.rounds > 0; }));
 }
 
-TEST(ThreadSuspension, ParksUntilResumed) {
-    Counter thread;
-    ASSERT_TRUE(thread.Run());
-    ASSERT_TRUE(WaitUntil([&] { return thread.rounds > 0; }));
-
-    // A second Suspend() must not queue a second signal: it would park the
-    // thread again right after the Resume() below.
-    thread.Suspend();
-    thread.Suspend();
-    EXPECT_TRUE(thread.IsSuspended());
-    ASSERT_TRUE(thread.Settles());
-    long parked = thread.rounds;
-    mSnooze(100);
-    EXPECT_EQ(thread.rounds, parked);
-
-    thread.Resume();
-    EXPECT_FALSE(thread.IsSuspended());
-    EXPECT_TRUE(WaitUntil([&] { return thread.rounds > parked + 5; }));
-    thread.Resume();  // not suspended: nothing is sent
-    thread.release = true;
-    EXPECT_EQ(thread.WaitEnd(), 0);
-}
-
 struct Nap {
     std::atomic<bool> started{false};
     std::atomic<long> slept{0};
@@ -212,45 +167,6 @@ TEST(ThreadCancel, UnwindsTheStackThenRunsCanceled) {
     EXPECT_EQ(thread.WaitEnd(), ESRCH);  // Cancel() joined it
 }
 
-TEST(ThreadCancel, ReachesASuspendedThread) {
-    Counter thread;
-    ASSERT_TRUE(thread.Run());
-    ASSERT_TRUE(WaitUntil([&] { return thread.rounds > 0; }));
-    thread.Suspend();
-    ASSERT_TRUE(thread.Settles());
-    thread.Cancel();
-    EXPECT_TRUE(thread.canceled);
-    EXPECT_FALSE(thread.IsSuspended());
-}
-
-// A cancellation that reaches a thread in the suspend handler used to end the
-// process (std::terminate): arriving as the handler begins, it unwound from
-// the handler's first instruction while glibc's asynchronous cancellation
-// was on for the interrupted sleep, and the coverage build gives the handler
-// a cleanup table; taking effect in the handler's sigwait, it unwound into
-// whatever the handler had interrupted (under ThreadSanitizer, the middle of
-// the counter's noexcept atomic increment). Suspend and cancel back to back
-// (with and without a resume between them) while the thread works and
-// sleeps, many times over.
-TEST(ThreadCancel, CancelWhileTheSuspendHandlerRunsDoesNotTerminate) {
-    for (int round = 0; round < 200; round++) {
-        Counter thread;
-        ASSERT_TRUE(thread.Run());
-        ASSERT_TRUE(WaitUntil([&] { return thread.rounds > 0; }));
-        thread.Suspend();
-#if defined(__SANITIZE_THREAD__)
-        // ThreadSanitizer takes the suspend and resume signals from the
-        // kernel together and hands the handler only the first: a resume
-        // sent before the thread parks is lost there. Let it park first.
-        ASSERT_TRUE(WaitUntil([&] { return SyscallOf(thread.tid) == 128; }));
-#endif
-        if (round % 2 == 1) thread.Resume();
-        thread.Cancel();
-        EXPECT_TRUE(thread.canceled);
-        EXPECT_FALSE(thread.IsRunning());
-    }
-}
-
 struct Deferral {
     std::atomic<bool> disabled{false};
     std::atomic<bool> survived{false};
@@ -292,18 +208,6 @@ TEST(ThreadAbort, StopsWithoutCleanupEvenIfCancellationIsOff) {
     EXPECT_TRUE(thread.IsStopped());
     EXPECT_FALSE(thread.IsRunning());
     EXPECT_EQ(thread.WaitEnd(), ESRCH);  // Abort() joined it
-}
-
-TEST(ThreadAbort, ReachesASuspendedThread) {
-    Counter thread;
-    ASSERT_TRUE(thread.Run());
-    ASSERT_TRUE(WaitUntil([&] { return thread.rounds > 0; }));
-    thread.Suspend();
-    ASSERT_TRUE(thread.Settles());
-    thread.Abort();
-    EXPECT_FALSE(thread.canceled);
-    EXPECT_FALSE(thread.IsSuspended());
-    EXPECT_FALSE(thread.IsRunning());
 }
 
 TEST(ThreadAbort, ReachesAThreadSuspendedBeforeItsBody) {
