@@ -290,15 +290,6 @@ TEST_F(MemberDeparture, ProcessKilledHoldingTheLockDoesNotBlockTheRegistry) {
     EXPECT_EQ(app.CountApps(), 3);
 }
 
-TEST_F(MemberTransport, RawSendDeliversNothing) {
-    ZoMember app("sender", MEMBER_APP);
-    ZoMember none(nullptr, MEMBER_NONE);
-    ASSERT_TRUE(app.InitCheck());
-    EXPECT_FALSE(app.SendTo(getpid(), "bytes", 5));
-    EXPECT_FALSE(app.SendTo(1, nullptr, 0));
-    EXPECT_FALSE(none.SendTo(getpid(), "bytes", 5));
-}
-
 TEST_F(MemberTransport, BagSendsAndBroadcasts) {
     ZoBag bag(0x42, 0);
     bag.Setstring("greeting", "hello", 0);

@@ -285,6 +285,8 @@ bool Sweep(const Case& which, bool fromOutside) {
     EXPECT_TRUE(Free(world.walk));
     EXPECT_TRUE(Free(world.job));
     EXPECT_EQ(world.walk.Waiting(0), 0);
+    world.walk.Green(0);  // the lane's own mutex is free too, or this blocks
+    EXPECT_TRUE(world.walk.Wait(0, 0));
     int fd = shm_open(world.segment.c_str(), O_RDONLY, 0);
     EXPECT_LT(fd, 0) << "segment left behind";
     if (fd >= 0) {
