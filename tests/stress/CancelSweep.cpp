@@ -71,8 +71,18 @@ struct World {
     SlowLooper looper;  // never started: Flush() and Empty() run on the caller
     ZoCrosswalk walk{1};
     SleepyJob job;
+    Sleeper sleeper;
     std::string segment;
 };
+
+// Starts `thread` and waits until it is in its body.
+template <class Thread>
+Thread& Running(Thread& thread) {
+    thread.Run();
+    while (!thread.IsRunning())
+        Yield();
+    return thread;
+}
 
 void FillBox(ZoLooper& looper) {
     // The box holds 8192 pointers; the posts below fill it.
@@ -162,42 +172,13 @@ const Case kCases[] = {
          world.looper.PostMessage(5);
          world.looper.Empty();
      }},
-    {"ZoThread::WaitEnd",
-     [](World&, ZoJob&) {
-         Sleeper thread;
-         thread.Run();
-         thread.WaitEnd();
-     },
-     true},
-    {"ZoThread::Cancel",
-     [](World&, ZoJob&) {
-         Sleeper thread;
-         thread.Run();
-         while (!thread.IsRunning())
-             Yield();
-         thread.Cancel();
-     },
-     true},
-    {"ZoThread::Abort",
-     [](World&, ZoJob&) {
-         Sleeper thread;
-         thread.Run();
-         while (!thread.IsRunning())
-             Yield();
-         thread.Abort();
-     },
-     true},
+    {"ZoThread::WaitEnd", [](World& w, ZoJob&) { Running(w.sleeper).WaitEnd(); }, true},
+    {"ZoThread::Cancel", [](World& w, ZoJob&) { Running(w.sleeper).Cancel(); }, true},
+    {"ZoThread::Abort", [](World& w, ZoJob&) { Running(w.sleeper).Abort(); }, true},
     {"Snooze", [](World&, ZoJob&) { mSnooze(1000); }},
     {"ZoCrosswalk::Wait", [](World& world, ZoJob&) { world.walk.Wait(0, 0); }},
     {"ZoCrosswalk::Green", [](World& world, ZoJob&) { world.walk.Green(0); }},
-    {"ZoJob::Stop",
-     [](World& world, ZoJob&) {
-         world.job.Start();
-         while (!world.job.IsRunning())
-             Yield();
-         world.job.Stop();
-     },
-     true},
+    {"ZoJob::Stop", [](World& w, ZoJob&) { Running(w.job).Stop(); }, true},
     {"ZoJob::IsPaused",
      [](World&, ZoJob& self) {
          self.Pause();

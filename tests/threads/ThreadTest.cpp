@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "threads/Helpers.h"
 
@@ -310,51 +312,37 @@ TEST(Task, AutoDeleteReleasesTheTaskOnItsOwnThread) {
 }
 
 TEST(Snooze, SleepsAtLeastTheTimeInEveryUnit) {
-    auto start = SteadyClock::now();
-    EXPECT_EQ(mSnooze(20), 0);
-    EXPECT_GE(MillisecondsSince(start), 20);
-    start = SteadyClock::now();
-    EXPECT_EQ(uSnooze(20000), 0);
-    EXPECT_GE(MillisecondsSince(start), 20);
-    start = SteadyClock::now();
-    EXPECT_EQ(nSnooze(20000000), 0);
-    EXPECT_GE(MillisecondsSince(start), 20);
-    start = SteadyClock::now();
-    EXPECT_EQ(Snooze(20, SNOOZE_MSEC), 0);
-    EXPECT_GE(MillisecondsSince(start), 20);
-    EXPECT_EQ(nSnooze(0), 0);
-    EXPECT_EQ(sSnooze(0), 0);
-    EXPECT_EQ(Yield(), 0);
-}
-
-TEST(Snooze, SplitsSecondsFromTheRemainder) {
     // Above a second the request needs both fields; a wrong split is refused
-    // by the kernel (-1) or sleeps the wrong time. Run the two in parallel.
+    // by the kernel (-1) or sleeps the wrong time. The sleeps run in parallel.
     struct Sleep {
-        std::atomic<int> result{-2};
-        std::atomic<long> slept{0};
         int (*snooze)(unsigned long);
         unsigned long value;
-    } micro{}, nano{};
-    micro.snooze = uSnooze;
-    micro.value = 1000500;
-    nano.snooze = nSnooze;
-    nano.value = 1000000001;
-    auto body = [](ZoTask*, void* data) {
-        Sleep* sleep = static_cast<Sleep*>(data);
-        auto start = SteadyClock::now();
-        sleep->result = sleep->snooze(sleep->value);
-        sleep->slept = MillisecondsSince(start);
-    };
-    ZoTask first("micro", body, &micro, false), second("nano", body, &nano, false);
-    ASSERT_TRUE(first.Run());
-    ASSERT_TRUE(second.Run());
-    EXPECT_EQ(first.WaitEnd(), 0);
-    EXPECT_EQ(second.WaitEnd(), 0);
-    EXPECT_EQ(micro.result, 0);
-    EXPECT_EQ(nano.result, 0);
-    EXPECT_GE(micro.slept, 1000);
-    EXPECT_GE(nano.slept, 1000);
+        long atLeastMs;
+        std::atomic<int> result{-2};
+        std::atomic<long> slept{0};
+    } sleeps[] = {{mSnooze, 20, 20},     {uSnooze, 20000, 20},     {nSnooze, 20000000, 20},
+                  {mSnooze, 1500, 1500}, {uSnooze, 1000500, 1000}, {nSnooze, 1000000001, 1000},
+                  {sSnooze, 0, 0},       {nSnooze, 0, 0}};
+    std::vector<std::unique_ptr<ZoTask>> tasks;
+    for (Sleep& sleep : sleeps) {
+        tasks.emplace_back(new ZoTask(
+            "sleeper",
+            [](ZoTask*, void* data) {
+                Sleep* sleep = static_cast<Sleep*>(data);
+                auto start = SteadyClock::now();
+                sleep->result = sleep->snooze(sleep->value);
+                sleep->slept = MillisecondsSince(start);
+            },
+            &sleep, false));
+        ASSERT_TRUE(tasks.back()->Run());
+    }
+    for (size_t i = 0; i < tasks.size(); i++) {
+        EXPECT_EQ(tasks[i]->WaitEnd(), 0);
+        EXPECT_EQ(sleeps[i].result, 0) << i;
+        EXPECT_GE(sleeps[i].slept, sleeps[i].atLeastMs) << i;
+    }
+    EXPECT_EQ(Snooze(20, SNOOZE_MSEC), 0);
+    EXPECT_EQ(Yield(), 0);
 }
 
 TEST(Snooze, RefusesAnUnknownUnit) {
