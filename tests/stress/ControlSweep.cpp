@@ -76,22 +76,11 @@ struct Model {
 
     void Apply(Op op) {
         if (ended) return;
-        switch (op) {
-            case SUSPEND:
-                suspended = true;
-                break;
-            case RESUME:
-                suspended = false;
-                break;
-            case STOP:
-                stopped = true;
-                break;
-            case CANCEL:
-            case ABORT:
-                ended = true;
-                suspended = false;
-                aborted = op == ABORT;
-                break;
+        if (op == SUSPEND || op == RESUME) suspended = op == SUSPEND;
+        if (op == STOP) stopped = true;
+        if (op == CANCEL || op == ABORT) {
+            ended = true;
+            aborted = op == ABORT;
         }
         if (stopped && !suspended) mayHaveLeft = true;
     }
@@ -115,23 +104,11 @@ int OneSequence(soak::Random& random, long* parkedChecks, long* canceled) {
                                        STOP,    CANCEL,  ABORT,   SUSPEND, RESUME};
         Op op = kWeighted[random.Next(sizeof(kWeighted) / sizeof(kWeighted[0]))];
         trail += "SRTCA"[op];
-        switch (op) {
-            case SUSPEND:
-                thread.Suspend();
-                break;
-            case RESUME:
-                thread.Resume();
-                break;
-            case STOP:
-                thread.Stop();
-                break;
-            case CANCEL:
-                thread.Cancel();
-                break;
-            case ABORT:
-                thread.Abort();
-                break;
-        }
+        static void (*const kCalls[])(ZoThread&) = {
+            [](ZoThread& t) { t.Suspend(); }, [](ZoThread& t) { t.Resume(); },
+            [](ZoThread& t) { t.Stop(); }, [](ZoThread& t) { t.Cancel(); },
+            [](ZoThread& t) { t.Abort(); }};
+        kCalls[op](thread);
         model.Apply(op);
         // Mostly none or microseconds, sometimes up to 3 ms.
         unsigned gap = random.Next(10);
