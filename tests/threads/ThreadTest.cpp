@@ -251,26 +251,6 @@ TEST(ThreadAbort, ThreadAbortingItselfEndsThereAndCanBeJoined) {
     EXPECT_FALSE(thread.IsRunning());
 }
 
-TEST(ThreadAbort, DestroyingARunningThreadStopsIt) {
-    std::atomic<long> rounds{0};
-    auto* task = new ZoTask(
-        "doomed",
-        [](ZoTask*, void* data) {
-            auto* rounds = static_cast<std::atomic<long>*>(data);
-            for (;;) {
-                (*rounds)++;
-                mSnooze(1);
-            }
-        },
-        &rounds, false);
-    ASSERT_TRUE(task->Run());
-    ASSERT_TRUE(WaitUntil([&] { return rounds > 0; }));
-    delete task;
-    long after = rounds;
-    mSnooze(50);
-    EXPECT_EQ(rounds, after);
-}
-
 struct TaskTrace {
     std::atomic<ZoTask*> self{nullptr};
     std::atomic<int> destroyed{0};
