@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
@@ -275,13 +276,28 @@ TEST(LooperChannels, AChannelAtItsEndLeavesTheSet) {
         std::unique_ptr<ZoBag> bag(Numbered(7, 70));
         ASSERT_TRUE(outlet.Send(bag.get(), nullptr));
     }
+    ASSERT_TRUE(WaitUntil([&] { return looper.Messages() == 1; }));
     pipe.CloseWriteEnd();
-    ASSERT_TRUE(WaitUntil([&] { return looper.channels->Size() == 1; }));  // the box alone
-    EXPECT_TRUE(zotest::WaitBlocked(looper.loopTid));
-    EXPECT_FALSE(looper.Disconnect(&pipe));
     looper.PostMessage(8);
+    ASSERT_TRUE(WaitUntil([&] { return looper.Messages() == 2; }));
+    // Idle: the loop thread uses (almost) no processor time meanwhile.
+    auto cpuTicks = [&] {
+        std::string path = "/proc/self/task/" + std::to_string(looper.loopTid) + "/stat";
+        std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path.c_str(), "r"), fclose);
+        long user = 0, system = 0;
+        if (file &&
+            fscanf(file.get(), "%*d (%*[^)]) %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld",
+                   &user, &system) != 2)
+            user = system = 0;
+        return user + system;
+    };
+    long before = cpuTicks();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LT(cpuTicks() - before, 10);  // a spinning loop takes about 30 ticks
     ASSERT_TRUE(looper.Finish());
     EXPECT_EQ(looper.whats, (Whats{7, 8}));
+    EXPECT_EQ(looper.channels->Size(), 1);  // the box alone
+    EXPECT_FALSE(looper.Disconnect(&pipe));
 }
 
 TEST(LooperChannels, DamagedBagsAreDroppedAndTheLoopGoesOn) {
