@@ -1,6 +1,6 @@
 #include <zolib/fs/FolderWatcher.h>
 
-#include "threads/internal/Unwind.h"
+#include "internal/Unwind.h"
 
 #include <zolib/threads/Snooze.h>
 
@@ -172,20 +172,13 @@ ZOLIB_UNWOUND void ZoFolderWatcher::Process() {
 ZOLIB_UNWOUND void ZoFolderWatcher::Pass() {
     // Holds the lock for the whole pass and its Updated call, and gives it
     // back if the handler is cancelled.
-    struct Hold {
-        ZoFolderWatcher* watcher;
-        const ZoFolderWatcher* outer;
-        bool returned;
-        explicit Hold(ZoFolderWatcher* w) : watcher(w), outer(passOwner), returned(false) {
-            watcher->Lock();
-            passOwner = watcher;
-        }
-        ~Hold() {
-            if (!returned) ZoCleanDeadStack();
-            passOwner = outer;
-            watcher->Unlock();
-        }
-    } hold(this);
+    Lock();
+    const ZoFolderWatcher* outer = passOwner;
+    passOwner = this;
+    ZoOnExit hold([this, outer] {
+        passOwner = outer;
+        Unlock();
+    });
     {
         NoCancel whole;
         DropChanges();
@@ -193,7 +186,7 @@ ZOLIB_UNWOUND void ZoFolderWatcher::Pass() {
         CheckKnown();
     }
     if (changes->Size() > 0) Updated(changes, data);
-    hold.returned = true;
+    hold.Returned();
 }
 
 void ZoFolderWatcher::CheckKnown() {
