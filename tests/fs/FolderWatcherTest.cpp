@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -37,14 +38,16 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
     return true;
 }
 
-// A watcher the tests can drive. Gated, it waits in Refreshing until Step()
-// lets one pass through, so every pass sees exactly the changes made before
-// it; ungated, it runs freely at its period. Updated keeps a copy of each
-// pass's records, tagged with the pass's number.
+// A watcher the tests can drive, polling or woken by notifications. Gated,
+// it waits in Refreshing until Step() lets one pass through, so every pass
+// sees exactly the changes made before it; ungated, it runs freely. Updated
+// keeps a copy of each pass's records, tagged with the pass's number.
 class Watcher : public ZoFolderWatcher {
   public:
-    explicit Watcher(bool gated = true, long period = 1)
-        : ZoFolderWatcher(period, &tag), gated(gated) {}
+    explicit Watcher(bool polling, bool gated = true, long period = 1)
+        : ZoFolderWatcher(period, &tag), gated(gated) {
+        SetPolling(polling);
+    }
     ~Watcher() override { Finish(); }
 
     void Process() override {
@@ -75,9 +78,19 @@ class Watcher : public ZoFolderWatcher {
     }
 
     // Lets one pass run and returns its records (none when it made none).
+    // Woken by notifications, the watcher starts a pass when something
+    // happens: the directory's own mode is set again meanwhile, which tells
+    // the watcher without adding to any pass's records.
     Records Step() {
         std::unique_lock<std::mutex> lock(mutex);
-        if (!wake.wait_for(lock, 10s, [this] { return arrived > 0; })) {
+        auto poked = [&](auto done) {
+            for (int i = 0; i < 5000 && !done(); i++) {
+                (void)!chmod(poke.c_str(), 0755);
+                wake.wait_for(lock, 2ms, done);
+            }
+            return done();
+        };
+        if (!poked([this] { return arrived > 0; })) {
             ADD_FAILURE() << "the watcher never began a pass";
             return {};
         }
@@ -85,7 +98,7 @@ class Watcher : public ZoFolderWatcher {
         allowed++;
         wake.notify_all();
         // Back in Refreshing means the pass and its Updated call are over.
-        if (!wake.wait_for(lock, 10s, [&] { return arrived > pass; })) {
+        if (!poked([&] { return arrived > pass; })) {
             ADD_FAILURE() << "pass " << pass << " did not end";
             return {};
         }
@@ -122,7 +135,7 @@ class Watcher : public ZoFolderWatcher {
             wake.notify_all();
         }
         if (ID() == 0) return;
-        if (!WaitUntil([this] { return ended.load(); })) {
+        if (IsRunning() && !WaitUntil([this] { return ended.load(); })) {
             ADD_FAILURE() << "the watcher did not stop";
             Cancel();
         }
@@ -131,6 +144,7 @@ class Watcher : public ZoFolderWatcher {
 
     int tag = 0;
     const bool gated;
+    std::string poke;                 // the watched directory
     std::function<void()> onUpdated;  // runs on the watcher thread, lock held
     std::atomic<bool> ended{false};
     std::atomic<bool> wrongData{false};
@@ -144,7 +158,8 @@ class Watcher : public ZoFolderWatcher {
     std::vector<std::pair<int, Records>> passes;
 };
 
-class WatcherTest : public fstest::TempDirTest {
+// Each test runs with the watcher polling and woken by notifications.
+class WatcherTest : public fstest::TempDirTest, public ::testing::WithParamInterface<bool> {
   protected:
     void SetUp() override {
         TempDirTest::SetUp();
@@ -153,6 +168,7 @@ class WatcherTest : public fstest::TempDirTest {
         Dir("stage");
     }
 
+    bool Polling() const { return GetParam(); }
     std::string W(const std::string& name) const { return At("w/" + name); }
     // Files made in advance carry old times, so that any later write moves
     // the modification time even within the file system's clock tick.
@@ -176,40 +192,48 @@ class WatcherTest : public fstest::TempDirTest {
         OldFile("w/c.jpg");
         Dir("w/sub");
     }
-    void Start(Watcher& watcher) {
-        watcher.SetSource(At("w").c_str());
+    void Start(Watcher& watcher, const std::string& dir = "w") {
+        watcher.poke = At(dir);
+        watcher.SetSource(At(dir).c_str());
         ASSERT_TRUE(watcher.Run());
+    }
+    // The names of the contents in list order.
+    static std::vector<std::string> Order(Watcher& watcher) {
+        std::vector<std::string> order;
+        watcher.Lock();
+        for (long i = 0; i < watcher.Contents()->Size(); i++)
+            order.push_back(static_cast<ZoEntry*>(watcher.Contents()->GetItem(i))->GetName());
+        watcher.Unlock();
+        return order;
     }
 };
 
+INSTANTIATE_TEST_SUITE_P(Modes, WatcherTest, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Polling" : "Notified"; });
+
 // --- Scans without the thread ---------------------------------------------
 
-TEST_F(WatcherTest, SetSourceKnowsTheEntriesWithoutRecords) {
+TEST_P(WatcherTest, SetSourceKnowsTheEntriesWithoutRecords) {
     Populate();
-    Watcher watcher;
+    Watcher watcher(Polling());
     watcher.SetSource(At("w").c_str());
     EXPECT_EQ(watcher.Known(), (Names{"a.txt", "b.txt", "c.jpg", "sub"}));
     for (long i = 0; i < watcher.Contents()->Size(); i++) {
         auto* entry = static_cast<ZoEntry*>(watcher.Contents()->GetItem(i));
         bool isDir = dynamic_cast<ZoDirectory*>(entry) != nullptr;
         EXPECT_EQ(isDir, std::string(entry->GetName()) == "sub");
+        EXPECT_FALSE(entry->Changed(nullptr)) << "the status the watcher read is the entry's";
     }
-    // Nothing new to take in.
-    watcher.Refresh();
+    watcher.Refresh();  // nothing new to take in
     EXPECT_EQ(watcher.Contents()->Size(), 4);
-}
-
-TEST_F(WatcherTest, FilterSetBeforeTheSourceLimitsTheFirstScan) {
-    Populate();
+    // The same source again rescans it; a filter set before limits the scan.
     const char* jpg[] = {"jpg"};
-    Watcher watcher;
+    auto* dir = new ZoDirectory(At("w").c_str(), false);
+    watcher.SetSource(dir);
+    Drop("new.jpg");
     watcher.SetFilter(1, jpg);
-    watcher.SetSource(At("w").c_str());
-    EXPECT_EQ(watcher.Known(), (Names{"c.jpg"}));
-}
-
-TEST_F(WatcherTest, MissingSourceKnowsNothing) {
-    Watcher watcher;
+    watcher.SetSource(dir);  // kept, not deleted
+    EXPECT_EQ(watcher.Known(), (Names{"c.jpg", "new.jpg"}));
     watcher.SetSource(At("absent").c_str());
     EXPECT_EQ(watcher.Contents()->Size(), 0);
     watcher.SetSource(nullptr);
@@ -217,93 +241,162 @@ TEST_F(WatcherTest, MissingSourceKnowsNothing) {
     EXPECT_EQ(watcher.Contents()->Size(), 0);
 }
 
-TEST_F(WatcherTest, SameSourceAgainRescansIt) {
-    Populate();
-    auto* dir = new ZoDirectory(At("w").c_str(), false);
-    Watcher watcher;
-    watcher.SetSource(dir);
-    Drop("new");
-    watcher.SetSource(dir);  // kept, not deleted
-    EXPECT_EQ(watcher.Known(), (Names{"a.txt", "b.txt", "c.jpg", "sub", "new"}));
-}
-
-TEST_F(WatcherTest, EntryMatchComparesInodesOnly) {
-    File("f", "x");
-    ZoEntry a(At("f").c_str()), sameFile(At("w/../f").c_str()), root("/");
-    ASSERT_TRUE(a.Exists() && sameFile.Exists() && root.Exists());
-    EXPECT_EQ(entrymatch(&a, &sameFile), 0);
-    EXPECT_EQ(entrymatch(&a, &root), 1);
+TEST(WatcherMatch, EntryMatchComparesInodesOnly) {
+    ZoEntry a("/"), sameDir("/tmp/.."), tmp("/tmp");
+    ASSERT_TRUE(a.Exists() && sameDir.Exists() && tmp.Exists());
+    EXPECT_EQ(entrymatch(&a, &sameDir), 0);
+    EXPECT_EQ(entrymatch(&a, &tmp), 1);
     EXPECT_EQ(entrymatch(&a, nullptr), 1);
     EXPECT_EQ(entrymatch(nullptr, &a), 1);
 }
 
 // --- Passes, one at a time ------------------------------------------------
 
-TEST_F(WatcherTest, EachChangeIsReportedOnce) {
-    Populate();
-    Watcher watcher;
-    Start(watcher);
-    EXPECT_TRUE(watcher.Step().empty());
-    Drop("new.txt");
-    EXPECT_EQ(watcher.Step(), (Records{{UPDATE_ADDED, "new.txt"}}));
-    EXPECT_EQ(watcher.Known(), (Names{"a.txt", "b.txt", "c.jpg", "sub", "new.txt"}));
-    Write("b.txt");
-    EXPECT_EQ(watcher.Step(), (Records{{UPDATE_CHANGED, "b.txt"}}));
-    EXPECT_TRUE(watcher.Step().empty());
-    EXPECT_EQ(watcher.UpdatedCalls(), 2u);
-    EXPECT_FALSE(watcher.wrongData);
+// What one change does to the passes that follow it, in either mode: the
+// records of each pass (sorted), then the known names. The last pass listed
+// for each case is followed by one more that must report nothing.
+TEST_P(WatcherTest, EachChangeIsReportedOnceAndEachNameHasOneEntry) {
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+        std::vector<Records> passes;
+        Names known;
+    };
+    const Names start{"a.txt", "b.txt", "c.jpg", "sub"};
+    auto with = [&](Names names, const std::string& add, const std::string& drop = "") {
+        names.erase(drop);
+        if (!add.empty()) names.insert(add);
+        return names;
+    };
+    const Records allRemoved{{UPDATE_REMOVED, "a.txt"},
+                             {UPDATE_REMOVED, "b.txt"},
+                             {UPDATE_REMOVED, "c.jpg"},
+                             {UPDATE_REMOVED, "sub"}};
+    std::function<Records()> step;  // a pass of the case's watcher
+    auto remake = [&] {
+        std::filesystem::remove_all(At("w"));
+        Dir("w");
+        OldFile("w/a.txt");
+        OldFile("w/x");
+    };
+    const std::vector<Case> cases = {
+        {"created",
+         [&] { Drop("new.txt"); },
+         {{{UPDATE_ADDED, "new.txt"}}},
+         with(start, "new.txt")},
+        {"written", [&] { Write("b.txt"); }, {{{UPDATE_CHANGED, "b.txt"}}}, start},
+        {"deleted",
+         [&] { Delete("b.txt"); },
+         {{{UPDATE_REMOVED, "b.txt"}}},
+         with(start, "", "b.txt")},
+        {"renamed: removed, then added in the next pass",
+         [&] { ASSERT_EQ(rename(W("a.txt").c_str(), W("z.txt").c_str()), 0); },
+         {{{UPDATE_REMOVED, "a.txt"}}, {{UPDATE_ADDED, "z.txt"}}},
+         with(start, "z.txt", "a.txt")},
+        {"replaced by an atomic save",
+         [&] {
+             Drop("a.txt");
+             Drop("b.txt");
+         },
+         {{{UPDATE_CHANGED, "a.txt"}, {UPDATE_CHANGED, "b.txt"}}},
+         start},
+        {"replaced by another kind",
+         [&] {
+             for (const char* name : {"a.txt", "b.txt", "c.jpg"}) {
+                 Delete(name);
+                 Dir(std::string("w/") + name);
+             }
+             std::filesystem::remove(W("sub"));
+             File("w/sub", "now a file");
+         },
+         {{{UPDATE_CHANGED, "a.txt"},
+           {UPDATE_CHANGED, "b.txt"},
+           {UPDATE_CHANGED, "c.jpg"},
+           {UPDATE_CHANGED, "sub"}}},
+         start},
+        {"a link to nothing",
+         [&] { Link("missing", "w/dangling"); },
+         {{{UPDATE_ADDED, "dangling"}}},
+         with(start, "dangling")},
+        {"a link whose target goes",
+         [&] {
+             File("stage/t");
+             Link(At("stage/t"), "w/l");
+             EXPECT_EQ(step(), (Records{{UPDATE_ADDED, "l"}}));
+             ASSERT_EQ(unlink(At("stage/t").c_str()), 0);
+         },
+         {{{UPDATE_CHANGED, "l"}}},
+         with(start, "l")},
+        {"source removed", [&] { std::filesystem::remove_all(At("w")); }, {allRemoved}, {}},
+        {"source removed and made again",
+         remake,
+         {allRemoved, {{UPDATE_ADDED, "a.txt"}, {UPDATE_ADDED, "x"}}},
+         Names{"a.txt", "x"}},
+        {"source moved away and another moved in",
+         [&] {
+             ASSERT_EQ(rename(At("w").c_str(), At("stage/w").c_str()), 0);
+             OldFile("other/a.txt");
+             ASSERT_EQ(rename(At("other").c_str(), At("w").c_str()), 0);
+         },
+         {allRemoved, {{UPDATE_ADDED, "a.txt"}}},
+         Names{"a.txt"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        Populate();
+        Watcher watcher(Polling());
+        Start(watcher);
+        step = [&] { return watcher.Step(); };
+        EXPECT_TRUE(watcher.Step().empty());
+        c.act();
+        for (const Records& expected : c.passes) {
+            Records got = watcher.Step();
+            std::sort(got.begin(), got.end());
+            EXPECT_EQ(got, expected);
+        }
+        EXPECT_TRUE(watcher.Step().empty());
+        EXPECT_EQ(watcher.Known(), c.known);
+        EXPECT_EQ(Order(watcher).size(), c.known.size()) << "one entry per name";
+        watcher.Lock();
+        for (long i = 0; i < watcher.Contents()->Size(); i++) {
+            auto* entry = static_cast<ZoEntry*>(watcher.Contents()->GetItem(i));
+            EXPECT_EQ(dynamic_cast<ZoDirectory*>(entry) != nullptr,
+                      entry->Flavor() == FLAVOR_DIRECTORY)
+                << entry->GetName();
+        }
+        watcher.Unlock();
+        EXPECT_FALSE(watcher.wrongData);
+    }
 }
 
-TEST_F(WatcherTest, NeighboursRemovedInOnePass) {
+TEST_P(WatcherTest, AddedComeFirstThenKnownInListOrder) {
     Populate();
-    Watcher watcher;
+    Watcher watcher(Polling());
     Start(watcher);
-    std::vector<std::string> order;
-    for (long i = 0; i < watcher.Contents()->Size(); i++)
-        order.push_back(static_cast<ZoEntry*>(watcher.Contents()->GetItem(i))->GetName());
+    std::vector<std::string> order = Order(watcher);
     ASSERT_EQ(order.size(), 4u);
-    // Two entries side by side in the list; the second moves into the place
-    // of the first when it is taken out and must still be checked.
-    std::string first = order[1], second = order[2];
-    std::error_code ec;
-    std::filesystem::remove(W(first), ec);
-    std::filesystem::remove(W(second), ec);
-    EXPECT_EQ(watcher.Step(), (Records{{UPDATE_REMOVED, first}, {UPDATE_REMOVED, second}}));
-    EXPECT_EQ(watcher.Known(), (Names{order[0], order[3]}));
-}
-
-TEST_F(WatcherTest, AddedComeFirstThenKnownInListOrder) {
-    Populate();
-    Watcher watcher;
-    Start(watcher);
     Drop("new.txt");
-    Write("a.txt");
-    Delete("b.txt");
-    Write("c.jpg");
+    // Two entries side by side in the list are removed: the second moves into
+    // the place of the first when it is taken out and must still be checked.
     Records expected{{UPDATE_ADDED, "new.txt"}};
-    for (long i = 0; i < watcher.Contents()->Size(); i++) {
-        std::string name = static_cast<ZoEntry*>(watcher.Contents()->GetItem(i))->GetName();
-        if (name == "b.txt") expected.emplace_back(UPDATE_REMOVED, name);
-        if (name == "a.txt" || name == "c.jpg") expected.emplace_back(UPDATE_CHANGED, name);
+    for (size_t i = 0; i < order.size(); i++) {
+        if (i == 1 || i == 2) {
+            std::filesystem::remove(W(order[i]));
+            expected.emplace_back(UPDATE_REMOVED, order[i]);
+        } else if (order[i] != "sub") {
+            Write(order[i]);
+            expected.emplace_back(UPDATE_CHANGED, order[i]);
+        }
     }
     EXPECT_EQ(watcher.Step(), expected);
-    EXPECT_EQ(watcher.Known(), (Names{"a.txt", "c.jpg", "sub", "new.txt"}));
+    EXPECT_EQ(Order(watcher).back(), "new.txt");
 }
 
-TEST_F(WatcherTest, RenameIsRemovedThenAddedInTheNextPass) {
+TEST_P(WatcherTest, HardLinksShareOneIdentity) {
     Populate();
-    Watcher watcher;
-    Start(watcher);
-    ASSERT_EQ(rename(W("a.txt").c_str(), W("z.txt").c_str()), 0);
-    // The new name carries a known inode: nothing is added yet.
-    EXPECT_EQ(watcher.Step(), (Records{{UPDATE_REMOVED, "a.txt"}}));
-    EXPECT_EQ(watcher.Step(), (Records{{UPDATE_ADDED, "z.txt"}}));
-    EXPECT_EQ(watcher.Known(), (Names{"b.txt", "c.jpg", "sub", "z.txt"}));
-}
-
-TEST_F(WatcherTest, HardLinksShareOneIdentity) {
-    Populate();
-    Watcher watcher;
+    Watcher watcher(Polling());
     Start(watcher);
     ASSERT_EQ(link(W("a.txt").c_str(), W("a-link").c_str()), 0);
     for (auto& record : watcher.Step())
@@ -320,13 +413,12 @@ TEST_F(WatcherTest, HardLinksShareOneIdentity) {
     EXPECT_EQ(watcher.Known().size(), 5u);
 }
 
-TEST_F(WatcherTest, FilterLimitsNewNamesNotKnownEntries) {
+TEST_P(WatcherTest, FilterLimitsNewNamesNotKnownEntries) {
     Populate();
     const char* jpg[] = {"jpg"};
-    Watcher watcher;
-    watcher.SetSource(At("w").c_str());
+    Watcher watcher(Polling());
+    Start(watcher);
     watcher.SetFilter(1, jpg);
-    ASSERT_TRUE(watcher.Run());
     Drop("a2.txt");
     Drop("b2.jpg");
     Write("a.txt");
@@ -335,14 +427,15 @@ TEST_F(WatcherTest, FilterLimitsNewNamesNotKnownEntries) {
     EXPECT_EQ(watcher.Known().count("a2.txt"), 0u);
 }
 
-TEST_F(WatcherTest, SecondSourceReplacesTheEntriesWithoutRecords) {
+TEST_P(WatcherTest, SecondSourceReplacesTheEntriesWithoutRecords) {
     Populate();
     OldFile("other/x");
     OldFile("other/y");
-    Watcher watcher;
+    Watcher watcher(Polling());
     Start(watcher);
     EXPECT_TRUE(watcher.Step().empty());
     watcher.SetSource(At("other").c_str());
+    watcher.poke = At("other");
     EXPECT_EQ(watcher.Known(), (Names{"x", "y"}));
     EXPECT_TRUE(watcher.Step().empty());
     // Only the new source is watched.
@@ -351,12 +444,12 @@ TEST_F(WatcherTest, SecondSourceReplacesTheEntriesWithoutRecords) {
     EXPECT_EQ(watcher.Step(), (Records{{UPDATE_ADDED, "in-other"}}));
 }
 
-TEST_F(WatcherTest, HandlerMaySetTheSourceAndFilter) {
+TEST_P(WatcherTest, HandlerMaySetTheSourceAndFilter) {
     Populate();
     OldFile("other/x.jpg");
     OldFile("other/y.txt");
     const char* jpg[] = {"jpg"};
-    Watcher watcher;
+    Watcher watcher(Polling());
     bool switched = false;  // touched on the watcher thread only
     watcher.onUpdated = [&] {
         if (switched) return;
@@ -369,45 +462,69 @@ TEST_F(WatcherTest, HandlerMaySetTheSourceAndFilter) {
     Drop("new");
     EXPECT_EQ(watcher.Step(), (Records{{UPDATE_ADDED, "new"}}));
     EXPECT_EQ(watcher.Known(), (Names{"x.jpg"}));
+    watcher.poke = At("other");
     EXPECT_TRUE(watcher.Step().empty());
 }
 
 // --- The free-running thread ----------------------------------------------
 
-TEST_F(WatcherTest, RunBeforeSetSourceEndsAtOnce) {
-    Watcher watcher(false);
+TEST_P(WatcherTest, RunBeforeSetSourceEndsAtOnce) {
+    Watcher watcher(Polling(), false);
     ASSERT_TRUE(watcher.Run());
     EXPECT_TRUE(WaitUntil([&] { return watcher.ended.load(); }));
     EXPECT_EQ(watcher.Arrived(), 0);
 }
 
-TEST_F(WatcherTest, RefreshingEveryPeriodUpdatedOnlyOnChange) {
+TEST_P(WatcherTest, RefreshingEveryPeriodUpdatedOnlyOnChange) {
     Populate();
-    Watcher watcher(false, 5);
+    Watcher watcher(Polling(), false, 5);
     Start(watcher);
     EXPECT_TRUE(WaitUntil([&] { return watcher.Arrived() >= 5; }));
     EXPECT_EQ(watcher.UpdatedCalls(), 0u);
+    EXPECT_EQ(watcher.Notifying(), !Polling());
     Drop("new");
     EXPECT_TRUE(WaitUntil([&] { return watcher.UpdatedCalls() == 1; }));
     EXPECT_TRUE(WaitUntil([&] { return watcher.Known().size() == 5; }));
 }
 
-TEST_F(WatcherTest, ClearedSourceEndsTheThread) {
+// Woken by notifications, a change is reported long before the period ends;
+// forced to poll, the same watcher only looks when the period is over.
+TEST_P(WatcherTest, NotificationsWakeThePassBeforeThePeriod) {
     Populate();
-    Watcher watcher(false);
+    Watcher watcher(Polling(), false, 600000);
     Start(watcher);
-    ASSERT_TRUE(WaitUntil([&] { return watcher.Arrived() >= 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return watcher.Notifying() || Polling(); }));
+    Drop("new");
+    if (Polling()) {
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(watcher.Arrived(), 0);
+        EXPECT_FALSE(watcher.Notifying());
+        watcher.Cancel();
+        return;
+    }
+    EXPECT_TRUE(WaitUntil([&] { return watcher.UpdatedCalls() == 1; }));
+    watcher.SetSource(At("other").c_str());  // wakes it and watches the new source
+    Drop("late", "other");
+    EXPECT_TRUE(WaitUntil([&] { return watcher.Known() == Names{"late"}; }));
+}
+
+TEST_P(WatcherTest, ClearedSourceEndsTheThread) {
+    Populate();
+    Watcher watcher(Polling(), false);
+    Start(watcher);
+    ASSERT_TRUE(WaitUntil([&] { return watcher.Arrived() >= 1 || !Polling(); }));
     watcher.SetSource(nullptr);
     EXPECT_TRUE(WaitUntil([&] { return watcher.ended.load(); }));
     EXPECT_EQ(watcher.Contents()->Size(), 0);
 }
 
-TEST_F(WatcherTest, CancelEndsTheSleepAndDestructionCleansUp) {
+TEST_P(WatcherTest, CancelEndsTheWaitAndDestructionCleansUp) {
     Populate();
     auto start = std::chrono::steady_clock::now();
     {
-        // A period far beyond the test: only a cancellation ends the sleep.
+        // A period far beyond the test: only a cancellation ends the wait.
         ZoFolderWatcher watcher(600000, nullptr);
+        watcher.SetPolling(Polling());
         watcher.SetSource(At("w").c_str());
         ASSERT_TRUE(watcher.Run());
         ASSERT_TRUE(WaitUntil([&] { return watcher.IsRunning(); }));
@@ -418,6 +535,7 @@ TEST_F(WatcherTest, CancelEndsTheSleepAndDestructionCleansUp) {
     {
         // Destroyed while running, between passes with records.
         auto* watcher = new ZoFolderWatcher(1, nullptr);
+        watcher->SetPolling(Polling());
         watcher->SetSource(At("w").c_str());
         ASSERT_TRUE(watcher->Run());
         Drop("new");
@@ -452,9 +570,10 @@ class SlowHandler : public ZoFolderWatcher {
     std::atomic<bool> inHandler{false};
 };
 
-TEST_F(WatcherTest, CancelInTheHandlerGivesTheLockBack) {
+TEST_P(WatcherTest, CancelInTheHandlerGivesTheLockBack) {
     Populate();
     SlowHandler watcher;
+    watcher.SetPolling(Polling());
     watcher.SetSource(At("w").c_str());
     ASSERT_TRUE(watcher.Run());
     Drop("new");
@@ -467,10 +586,10 @@ TEST_F(WatcherTest, CancelInTheHandlerGivesTheLockBack) {
     // The records of the cancelled pass are released with the watcher.
 }
 
-TEST_F(WatcherTest, ReadersAndSourceChangesKeepClearOfPasses) {
+TEST_P(WatcherTest, ReadersAndSourceChangesKeepClearOfPasses) {
     Populate();
     OldFile("other/x");
-    Watcher watcher(false, 0);
+    Watcher watcher(Polling(), false, Polling() ? 0 : 1);
     Start(watcher);
     std::atomic<bool> done{false};
     std::atomic<long> read{0};
