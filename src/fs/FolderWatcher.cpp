@@ -526,7 +526,6 @@ bool ZoFolderWatcher::Arm() {
         parentName = source->GetName();
     }
     Unlock();
-    rearm = false;
     // Adding a watch again is cheap and gives the watch of whatever
     // directory the path names now (a new one when it was replaced).
     int watch = full.empty() ? -1 : inotify_add_watch(notifyFd, full.c_str(), kSourceMask);
@@ -564,10 +563,14 @@ ZOLIB_UNWOUND bool ZoFolderWatcher::Drain() {
 
 ZOLIB_UNWOUND void ZoFolderWatcher::Process() {
     // A stop request is honoured on either side of the wait, so Stop() ends
-    // the thread without a cancellation.
+    // the thread without a cancellation. A source set before the thread
+    // started needs no pass of its own.
+    rearm = false;
     while (!IsStopped() && HasSource()) {
         Wait();
-        if (IsStopped()) return;
+        // A source cleared meanwhile (which also wakes the wait) ends the
+        // thread before the next pass.
+        if (IsStopped() || !HasSource()) return;
         Refreshing(data);
         Pass();
     }
