@@ -155,7 +155,7 @@ constexpr uint32_t kSourceMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVE
                                  IN_ATTRIB | IN_ACCESS | IN_DELETE_SELF | IN_MOVE_SELF;
 // The source's own name coming and going in its parent.
 constexpr uint32_t kParentMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MASK_ADD;
-constexpr long kSettleMs = 5;
+constexpr long kSettleMs = 2;
 constexpr long kLongestStretchMs = 600000;
 
 long Millis(long micros) {
@@ -479,7 +479,8 @@ ZOLIB_UNWOUND void ZoFolderWatcher::Wait() {
         Yield();
         return;
     }
-    if (forcePolling || !Arm()) {
+    bool fresh = false;
+    if (forcePolling || !Arm(&fresh)) {
         // Polling: exactly the sleep of a period between passes.
         notifying = false;
         if (notifyFd >= 0) close(notifyFd);
@@ -487,6 +488,8 @@ ZOLIB_UNWOUND void ZoFolderWatcher::Wait() {
         mSnooze(static_cast<unsigned long>(period));
         return;
     }
+    // A watch just made has not seen what happened since the last listing.
+    if (fresh) return;
     long pass = Millis(passMicros);
     long interval = period;
     if (notifying) interval = std::max(period, std::min(2000 * pass, kLongestStretchMs));
@@ -515,7 +518,7 @@ ZOLIB_UNWOUND void ZoFolderWatcher::Wait() {
     }
 }
 
-bool ZoFolderWatcher::Arm() {
+bool ZoFolderWatcher::Arm(bool* fresh) {
     if (notifyFd < 0) notifyFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (notifyFd < 0) return false;
     std::string full, parent;
@@ -532,6 +535,7 @@ bool ZoFolderWatcher::Arm() {
     int above = -1;
     if (!parentName.empty() && parent != full)
         above = inotify_add_watch(notifyFd, parent.c_str(), kParentMask);
+    *fresh = watch >= 0 && watch != sourceWatch;
     for (int old : {sourceWatch, parentWatch})
         if (old >= 0 && old != watch && old != above) inotify_rm_watch(notifyFd, old);
     sourceWatch = watch;

@@ -27,11 +27,14 @@
 //
 // When a pass runs: by default the thread sleeps until the kernel reports a
 // change in the directory (inotify), lets a short settle time go by so that a
-// burst of changes makes one pass (5 ms, or twice the last pass's time when
-// that is longer; never more than the period), and then runs the pass. A full
-// pass still runs when `period` milliseconds went by without one, as a safety
-// net for what the kernel does not report: changes inside subdirectories
-// (which move their times) and to the targets of links. That interval
+// burst of changes makes one pass (2 ms, or twice the last pass's time when
+// that is longer; never more than the period), and then runs the pass. When
+// it starts watching a directory (at the start, and when the directory was
+// replaced or reappeared) it runs a pass at once, for what happened before
+// the watch was made. A full pass still runs when `period` milliseconds went
+// by without one, as a safety net for what the kernel does not report:
+// changes inside subdirectories (which move their times) and to the targets
+// of links. That interval
 // stretches for large directories, so that the safety net alone never takes
 // more than 1/2000 of a core: at least 2000 times the last pass's duration,
 // but at most 10 minutes unless the period is longer. Where notification
@@ -49,7 +52,9 @@
 // entries in it, and the change list with its records. A record, and the
 // removed entry it points to, live until the next pass (or SetSource) drops
 // them; a handler must not keep them. The filter array is borrowed and must
-// outlive its use.
+// outlive its use. A watcher holds up to three descriptors (the directory it
+// last listed, an inotify instance and an eventfd) and two inotify watches
+// (the source and its parent), all released by the destructor.
 //
 // Threads: the pass runs with the watcher's lock held (ZoLocker part), and so
 // do SetSource and SetFilter, so none of them overlaps another. Another
@@ -170,7 +175,7 @@ class ZOLIB_API ZoFolderWatcher : public ZoThread, public ZoLocker {
 
     bool HasSource();
     void Wait();
-    bool Arm();
+    bool Arm(bool* fresh);
     bool Drain();
     void Wake();
     void Pass();
