@@ -173,22 +173,6 @@ void Append(ZoList* list, void* item) {
     list->AddItem(item);
 }
 
-// Keeps cancellation off for the life of the object: the pass's lists and
-// records must never be left half updated.
-class NoCancel {
-  public:
-    NoCancel() { pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &before); }
-    ~NoCancel() {
-        int ignored;
-        pthread_setcancelstate(before, &ignored);
-    }
-    NoCancel(const NoCancel&) = delete;
-    NoCancel& operator=(const NoCancel&) = delete;
-
-  private:
-    int before;
-};
-
 }  // namespace
 
 int entrymatch(const void* a, const void* b) {
@@ -211,6 +195,7 @@ ZoFolderWatcher::ZoFolderWatcher(long period, void* data)
 }
 
 ZoFolderWatcher::~ZoFolderWatcher() {
+    ZoNoCancel hold;  // a cancellation of the caller never unwinds through here
     // The body works on everything released below. Cancelling lets it leave
     // at the sleep or in a hook with the lists whole; Halt() then covers a
     // thread that was started but has not reached its body.
@@ -591,7 +576,7 @@ ZOLIB_UNWOUND void ZoFolderWatcher::Pass() {
         Unlock();
     });
     {
-        NoCancel whole;
+        ZoNoCancel whole;  // the pass's lists and records are never left half updated
         DropChanges();
         Scan(SCAN_PASS);
     }
