@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "threads/Helpers.h"
+#include "support/Wait.h"
 
 namespace zotest {
 
