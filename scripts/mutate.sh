@@ -262,9 +262,11 @@ while IFS=$'\t' read -r id _ tests; do
             bad=$((bad + 1))
         else
             result=caught
-            if grep -qE '\*\*\*Timeout|Timeout' "$log" || ! grep -q 'tests failed out of' "$log"; then
+            if grep -q '\*\*\*Timeout' "$log" || ! grep -q 'tests failed out of' "$log"; then
                 result="caught(hang)"
             fi
+            # The first test that failed: what a cut of the suite must keep catching.
+            detail=$(grep -m1 '\*\*\*' "$log" | sed -E 's/.*Test +#[0-9]+: ([^ ]+) .*/by \1/' || true)
             caught=$((caught + 1))
         fi
         restore
