@@ -2,7 +2,11 @@
 include(CMakePackageConfigHelpers)
 
 install(DIRECTORY include/zolib DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(TARGETS zolib EXPORT ZoLibTargets
+set(_zolib_installed zolib)
+if(TARGET zolib_json)
+    list(APPEND _zolib_installed zolib_json)
+endif()
+install(TARGETS ${_zolib_installed} EXPORT ZoLibTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
@@ -26,3 +30,8 @@ else()
 endif()
 configure_file(cmake/zolib.pc.in ${CMAKE_CURRENT_BINARY_DIR}/zolib.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zolib.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+if(TARGET zolib_json)
+    configure_file(cmake/zolib_json.pc.in ${CMAKE_CURRENT_BINARY_DIR}/zolib_json.pc @ONLY)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zolib_json.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endif()

@@ -15,3 +15,11 @@ bool TourJob(Narrator& narrator);
 bool TourWatcher(Narrator& narrator, const char* dir);
 // This process enters the member registry, lists it and leaves it.
 bool TourRegistry(Narrator& narrator);
+#ifdef ZODEMO_WITH_NATS
+// This process and a second one (`program` started again as the peer)
+// exchange bags through the NATS server at $NATS_URL and find each other in
+// the registry across hosts; says so and passes when no server is given.
+bool TourNats(Narrator& narrator, const char* program);
+// The peer's side: `zodemo --nats-peer URL`. Returns the exit status.
+int NatsPeer(const char* url);
+#endif

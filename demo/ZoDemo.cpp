@@ -23,7 +23,12 @@ std::string MakeTempDir() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+#ifdef ZODEMO_WITH_NATS
+    if (argc == 3 && std::string(argv[1]) == "--nats-peer") return NatsPeer(argv[2]);
+#endif
+    (void)argc;
+    (void)argv;
     std::printf("ZoLib %s, build %s, built %s\n", ZoLib_Version, ZoLib_Build_Id, ZoLib_Build_Date);
     std::fflush(stdout);
 
@@ -49,6 +54,9 @@ int main() {
         ok = TourJob(narrator) && ok;
         ok = TourWatcher(narrator, dir.c_str()) && ok;
         ok = TourRegistry(narrator) && ok;
+#ifdef ZODEMO_WITH_NATS
+        ok = TourNats(narrator, "/proc/self/exe") && ok;
+#endif
 
         narrator.Heading("Clean-up");
         finished = narrator.Finish();

@@ -1,18 +1,17 @@
-// The JSON reader of zobag takes text that other tools wrote. Whatever it
+// The JSON reader of libzolib_json takes text that other tools wrote. Whatever it
 // accepts must be the exact flat form of a bag, and that bag's JSON form must
 // read back to the same bytes.
 #include <zolib/bag/Bag.h>
+#include <zolib/json/BagJson.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
-#include "BagJson.h"
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string flat, error;
-    if (!JsonToFlat(reinterpret_cast<const char*>(data), size, &flat, &error)) {
+    if (!ZoJsonToFlat(reinterpret_cast<const char*>(data), size, &flat, &error)) {
         if (error.empty()) abort();  // every refusal says why
         return 0;
     }
@@ -22,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!bag.Flatten(&plain[0], nullptr, false) || plain != flat) abort();
 
     std::string json, again;
-    if (!BagToJson(&bag, -1, &json, &error)) abort();
-    if (!JsonToFlat(json.data(), json.size(), &again, &error) || again != flat) abort();
+    if (!ZoBagToJson(&bag, -1, &json, &error)) abort();
+    if (!ZoJsonToFlat(json.data(), json.size(), &again, &error) || again != flat) abort();
     return 0;
 }

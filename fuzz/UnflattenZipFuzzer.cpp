@@ -13,6 +13,8 @@
 #include <cstring>
 #include <string>
 
+#include "bag/internal/FlatFormat.h"
+
 namespace {
 
 std::string Flat(ZoBag& bag) {
@@ -24,26 +26,29 @@ std::string Flat(ZoBag& bag) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 4 || size > (1u << 20)) return 0;
+    using namespace zolib_internal;
+    if (size < kLeadSize || size > (1u << 20)) return 0;
     std::string plain(reinterpret_cast<const char*>(data), size);
-    plain[3] = 0;
-    std::string body = plain.substr(4);
+    plain[kFlagAt] = kPlainFlag;
+    std::string body = plain.substr(kBodyShift);
     // The plain size field counts the whole bag, the compressed one the body:
     // move a field that agrees with one form to the other.
-    if (body.size() >= 16) {
-        uint32_t field;
-        memcpy(&field, &body[12], 4);
+    const size_t sizeAt = kSizeAt - kBodyShift;
+    if (body.size() >= sizeAt + 4) {
+        uint32_t field = Get32(&body[sizeAt]);
         if (field == plain.size()) {
             field = static_cast<uint32_t>(body.size());
         } else if (field == body.size()) {
             field = UINT32_MAX;  // wrong for both forms
         }
-        memcpy(&body[12], &field, 4);
+        Put32(&body[sizeAt], field);
     }
     unsigned long length = 0;
     char* block = Zip(body.data(), body.size(), &length, -1, nullptr, false);
     if (block == nullptr) abort();
-    std::string zipped = std::string("BaG\x01", 4) + std::string(block, length);
+    std::string zipped(kLeadSize, '\0');
+    PutLead(&zipped[0], kZippedFlag);
+    zipped.append(block, length);
     free(block);
 
     ZoBag fromPlain(0, 0), fromZipped(0, 0);

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bag/internal/FlatFormat.h"
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* bytes = reinterpret_cast<const char*>(data);
     unsigned long length = 0;
@@ -22,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Into a caller's buffer of the produced length, which is enough.
     char* dst = static_cast<char*>(malloc(length > 0 ? length : 1));
-    memcpy(block, &length, 4);
+    zolib_internal::Put32(block, static_cast<uint32_t>(length));
     if (Unzip(block, zipped, &back, dst) != dst || memcmp(dst, plain, length) != 0) abort();
     free(dst);
     free(again);

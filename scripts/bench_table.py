@@ -45,6 +45,12 @@ ROWS = [
      "std::unordered_map", "speed", "cpu", None),
     ("6  Crosswalk green-to-wake (median)", "BM_GreenToWake_ZoLib", "BM_GreenToWake_cond",
      "mutex+condvar gate", "speed", "median", None),
+    ("7  NATS publish, handled by a looper", "BM_NatsPublish_ZoLib", "BM_NatsPublish_raw",
+     "raw publish, counting callback", "speed", "real", (">=", 0.8)),
+    ("7  NATS request/reply of a bag", "BM_NatsRequest_ZoLib", "BM_NatsRequest_raw",
+     "raw request/reply", "time", "real", ("<=", 1.2)),
+    ("7  Same bags through a local ZoPipe", "BM_NatsPipe_ZoLib", "BM_NatsPublish_raw",
+     "raw NATS publish", "speed", "real", None),
 ]
 
 UNIT = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}

@@ -10,6 +10,13 @@ cd "$(dirname "$0")/.."
 
 scripts/deps.sh
 jobs=$(nproc)
+# The NATS component's tests need the client library and the server; say so
+# plainly when they are missing (its tests then skip themselves).
+if ! pkg-config --exists libnats; then
+    echo "test: libnats-dev is not installed: the NATS component is not built or tested"
+elif ! command -v nats-server >/dev/null && [[ ! -x /usr/sbin/nats-server ]]; then
+    echo "test: nats-server is not installed: the NATS tests skip"
+fi
 
 echo "== ASan + UBSan =="
 cmake --preset dev >/dev/null

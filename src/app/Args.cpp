@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -21,7 +22,8 @@ void Record(ZoBag* bag, const char* key) {
 
 }  // namespace
 
-ZoArgs::ZoArgs() : bag(new ZoBag(0, 0)) {}
+// Without memory for its bag the object parses nothing and answers "absent".
+ZoArgs::ZoArgs() : bag(new (std::nothrow) ZoBag(0, 0)) {}
 
 ZoArgs::~ZoArgs() {
     delete bag;
@@ -33,12 +35,13 @@ char* ZoArgs::trunc(const char* text) {
     const char* rest = length > 0 ? text + 1 : text;
     size_t size = length > 0 ? length : 1;  // the rest and its NUL
     char* copy = static_cast<char*>(malloc(size));
+    if (copy == nullptr) return nullptr;
     memcpy(copy, rest, size);
     return copy;
 }
 
 void ZoArgs::Extract(int argc, char** argv) {
-    if (argv == nullptr) return;
+    if (argv == nullptr || bag == nullptr) return;
     // The current key is our own copy: argv may be changed by the caller, and
     // "_left" must be released like any option name.
     char* key = nullptr;
@@ -51,6 +54,7 @@ void ZoArgs::Extract(int argc, char** argv) {
         }
         Record(bag, key);
         free(key);
+        // A name that cannot be copied drops the option and its values.
         key = arg[1] == '-' ? strdup(LEFT) : ZoArgs::trunc(arg);
     }
     Record(bag, key);
@@ -58,16 +62,18 @@ void ZoArgs::Extract(int argc, char** argv) {
 }
 
 bool ZoArgs::Presents(const char* name) {
+    if (bag == nullptr) return false;
     return bag->HasItem(name, static_cast<T_Data*>(nullptr));
 }
 
 int ZoArgs::Count(const char* name) {
+    if (bag == nullptr) return 0;
     return bag->CountItem(name);
 }
 
 char* ZoArgs::Value(const char* name, int index) {
     // The bag would read element 1 for a negative index; here it names no value.
-    if (index < 1) return nullptr;
+    if (index < 1 || bag == nullptr) return nullptr;
     char* value = nullptr;
     return bag->Getstring(name, &value, index) ? value : nullptr;
 }

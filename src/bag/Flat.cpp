@@ -1,84 +1,47 @@
 // The flat form of a bag: record writers and readers, flattening and
-// unflattening, nested bags, header peeking and bag files.
+// unflattening, nested bags and header peeking. The layout is in
+// internal/FlatFormat.h.
 #include <zolib/bag/Bag.h>
 #include <zolib/bag/Zip.h>
 
-#include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "bag/internal/Records.h"
 
-// Fields and payloads are copied in host order; the format is little-endian.
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "ZoLib needs a little-endian host");
-
+using zolib_internal::FlatReader;
 using zolib_internal::FreeItem;
+using zolib_internal::Get32;
+using zolib_internal::HeapBlock;
 using zolib_internal::ItemList;
 using zolib_internal::Items;
+using zolib_internal::kBodyShift;
+using zolib_internal::kCountAt;
 using zolib_internal::kElemHeader;
+using zolib_internal::kFlagAt;
 using zolib_internal::kFlatHeader;
 using zolib_internal::kItemHeader;
+using zolib_internal::kLeadSize;
 using zolib_internal::kLoose;
 using zolib_internal::kPacked;
+using zolib_internal::kPlainFlag;
+using zolib_internal::kSizeAt;
+using zolib_internal::kWhatAt;
+using zolib_internal::kWhenAt;
+using zolib_internal::kWhoAt;
+using zolib_internal::kZippedFlag;
 using zolib_internal::Layout;
 using zolib_internal::NameLength;
 using zolib_internal::NewElem;
 using zolib_internal::NewItem;
 using zolib_internal::NewPackedItem;
+using zolib_internal::Put32;
+using zolib_internal::PutLead;
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* p) const { free(p); }
-};
-using Block = std::unique_ptr<char, FreeDeleter>;
-
-const char kMagic[3] = {'B', 'a', 'G'};
-
-char* Put32(char* p, uint32_t value) {
-    memcpy(p, &value, 4);
-    return p + 4;
-}
-
-uint32_t Get32(const char* p) {
-    uint32_t value;
-    memcpy(&value, p, 4);
-    return value;
-}
-
-// Flat bytes still to be read. Every field is checked against what is left
-// before it is touched, so a lying length or count ends the read instead of
-// running past the end. The trusted record functions use an unbounded one.
-class Reader {
-  public:
-    Reader(const char* p, size_t left) : p(p), left(left) {}
-
-    bool Read32(uint32_t* value) {
-        if (left < 4) return false;
-        *value = Get32(p);
-        p += 4;
-        left -= 4;
-        return true;
-    }
-    // The next `n` bytes, or null when fewer are left.
-    const char* Take(size_t n) {
-        if (n > left) return nullptr;
-        const char* at = p;
-        p += n;
-        left -= n;
-        return at;
-    }
-    const char* Position() const { return p; }
-    size_t Left() const { return left; }
-
-  private:
-    const char* p;
-    size_t left;
-};
-
-bool ReadElem(Reader& in, T_Elem** elem, Layout layout) {
+bool ReadElem(FlatReader& in, T_Elem** elem, Layout layout) {
     uint32_t size;
     const char* data;
     if (!in.Read32(&size) || (data = in.Take(size)) == nullptr) return false;
@@ -86,7 +49,7 @@ bool ReadElem(Reader& in, T_Elem** elem, Layout layout) {
     return true;
 }
 
-bool ReadItem(Reader& in, T_Item** out, Layout layout) {
+bool ReadItem(FlatReader& in, T_Item** out, Layout layout) {
     uint32_t hash, nameLength, type, count;
     const char* name;
     if (!in.Read32(&hash) || !in.Read32(&nameLength) || (name = in.Take(nameLength)) == nullptr ||
@@ -100,7 +63,7 @@ bool ReadItem(Reader& in, T_Item** out, Layout layout) {
     if (layout == kPacked) {
         // Every element record is checked before anything is made; then the
         // item is made with room for all its elements in one block.
-        Reader scan = in;
+        FlatReader scan = in;
         size_t room = 0;
         for (int32_t i = 0; i < elements; i++) {
             uint32_t size;
@@ -163,7 +126,7 @@ char* FlattenIndex(T_Elem* elem, char* p, int /*n*/) {
 }
 
 char* UnflattenIndex(T_Elem** elem, const char* p, int /*n*/) {
-    Reader in(p, SIZE_MAX);
+    FlatReader in(p, SIZE_MAX);
     ReadElem(in, elem, kLoose);
     return const_cast<char*>(in.Position());
 }
@@ -186,7 +149,7 @@ char* FlattenItem(T_Item* item, char* p) {
 }
 
 char* UnflattenItem(T_Item** item, const char* p) {
-    Reader in(p, SIZE_MAX);
+    FlatReader in(p, SIZE_MAX);
     if (!ReadItem(in, item, kLoose)) {
         *item = nullptr;
         return nullptr;
@@ -218,38 +181,36 @@ char* ZoBag::FlattenBody(char* p, uint32_t sizeField) {
 
 bool ZoBag::Flatten(char* buffer, unsigned long* size, bool zip) {
     if (buffer == nullptr || (zip && size == nullptr)) return false;
-    memcpy(buffer, kMagic, 3);
     if (!zip) {
         // One pass: the size field is filled in once the items are written.
-        buffer[3] = 0;
-        unsigned long plain = FlattenBody(buffer + 4, 0) - buffer;
+        unsigned long plain = FlattenBody(PutLead(buffer, kPlainFlag), 0) - buffer;
         if (plain > UINT32_MAX) return false;
-        Put32(buffer + 16, static_cast<uint32_t>(plain));
+        Put32(buffer + kSizeAt, static_cast<uint32_t>(plain));
         return true;
     }
     unsigned long plain = FlatSize(false);
     if (plain > UINT32_MAX) return false;
     // The compressed body carries its own length in the size field, not the
-    // plain length: the 4-byte lead is not part of it.
-    uint32_t body = static_cast<uint32_t>(plain - 4);
-    Block scratch(static_cast<char*>(malloc(body)));
+    // plain length: the lead is not part of it.
+    uint32_t body = static_cast<uint32_t>(plain - kBodyShift);
+    HeapBlock scratch(static_cast<char*>(malloc(body)));
     FlattenBody(scratch.get(), body);
-    buffer[3] = 1;
-    if (Zip(scratch.get(), body, size, -1, buffer + 4, false) == nullptr) return false;
-    *size += 4;
+    char* block = PutLead(buffer, kZippedFlag);
+    if (Zip(scratch.get(), body, size, -1, block, false) == nullptr) return false;
+    *size += kLeadSize;
     return true;
 }
 
 bool ZoBag::Unflatten(const char* buffer, unsigned long length) {
-    if (buffer == nullptr || length < 4) return false;
-    Block unzipped;
-    Reader in(buffer + 4, length - 4);
+    if (buffer == nullptr || length < kLeadSize) return false;
+    HeapBlock unzipped;
+    FlatReader in(buffer + kLeadSize, length - kLeadSize);
     unsigned long expected = length;
-    if (buffer[3] != 0) {
+    if (buffer[kFlagAt] != kPlainFlag) {
         unsigned long produced = 0;
-        unzipped.reset(Unzip(buffer + 4, length - 4, &produced, nullptr));
+        unzipped.reset(Unzip(buffer + kLeadSize, length - kLeadSize, &produced, nullptr));
         if (!unzipped) return false;
-        in = Reader(unzipped.get(), produced);
+        in = FlatReader(unzipped.get(), produced);
         expected = produced;
     }
     uint32_t words[3], sizeField, count;
@@ -284,7 +245,7 @@ bool ZoBag::Setbag(const char* name, ZoBag* bag, int index) {
     if (bag == nullptr) return false;
     unsigned long size = bag->FlatSize(false);
     if (size > INT32_MAX) return false;
-    Block flat(static_cast<char*>(malloc(size)));
+    HeapBlock flat(static_cast<char*>(malloc(size)));
     bag->Flatten(flat.get(), nullptr, false);
     return Setdata(name, T_BAG, flat.get(), static_cast<int>(size), index);
 }
@@ -306,74 +267,17 @@ bool ZoBag::Getbag(const char* name, ZoBag** bag, int index) {
 // ---- looking at flat bytes ----
 
 bool IsABag(const char* buffer, long length) {
-    return buffer != nullptr && length > 3 && memcmp(buffer, kMagic, 3) == 0;
+    return length > 0 && zolib_internal::HasLead(buffer, static_cast<size_t>(length));
 }
 
 bool PeekInFlatBag(const char* buffer, long length, unsigned long* what, unsigned long* who,
                    unsigned long* when, int* count) {
     if (!IsABag(buffer, length) || length < static_cast<long>(kFlatHeader)) return false;
-    if (buffer[3] != 0) return false;
-    if (what != nullptr) *what = Get32(buffer + 4);
-    if (who != nullptr) *who = Get32(buffer + 8);
-    if (when != nullptr) *when = Get32(buffer + 12);
-    if (Get32(buffer + 16) != static_cast<unsigned long>(length)) return false;
-    if (count != nullptr) *count = static_cast<int32_t>(Get32(buffer + 20));
+    if (buffer[kFlagAt] != kPlainFlag) return false;
+    if (what != nullptr) *what = Get32(buffer + kWhatAt);
+    if (who != nullptr) *who = Get32(buffer + kWhoAt);
+    if (when != nullptr) *when = Get32(buffer + kWhenAt);
+    if (Get32(buffer + kSizeAt) != static_cast<unsigned long>(length)) return false;
+    if (count != nullptr) *count = static_cast<int32_t>(Get32(buffer + kCountAt));
     return true;
-}
-
-// ---- bag files ----
-
-namespace {
-
-struct FileCloser {
-    void operator()(FILE* f) const { fclose(f); }
-};
-
-// Reads up to `length` bytes, growing the block only as bytes arrive, so a
-// length word larger than the file costs no more than the file itself.
-Block ReadUpTo(FILE* file, uint32_t length, size_t* got) {
-    const size_t kStep = 64 * 1024;
-    Block bytes;
-    size_t capacity = 0;
-    *got = 0;
-    while (*got < length) {
-        if (*got == capacity) {
-            capacity = std::min<size_t>(length, std::max(kStep, capacity * 2));
-            char* grown = static_cast<char*>(realloc(bytes.get(), capacity));
-            if (grown == nullptr) break;
-            bytes.release();
-            bytes.reset(grown);
-        }
-        size_t read = fread(bytes.get() + *got, 1, capacity - *got, file);
-        *got += read;
-        if (read == 0) break;
-    }
-    return bytes;
-}
-
-}  // namespace
-
-bool SaveToFile(const char* path, ZoBag* bag) {
-    if (path == nullptr || bag == nullptr) return false;
-    unsigned long size = bag->FlatSize(true);
-    Block flat(static_cast<char*>(malloc(size)));
-    if (!bag->Flatten(flat.get(), &size, true)) return false;
-    FILE* file = fopen(path, "w+");
-    if (file == nullptr) return false;
-    uint32_t length = static_cast<uint32_t>(size);
-    bool written = fwrite(&length, 4, 1, file) == 1 && fwrite(flat.get(), 1, size, file) == size;
-    return fclose(file) == 0 && written;
-}
-
-ZoBag* LoadFromFile(const char* path) {
-    if (path == nullptr) return nullptr;
-    std::unique_ptr<FILE, FileCloser> file(fopen(path, "r"));
-    if (!file) return nullptr;
-    ZoBag* bag = new ZoBag(0, 0);
-    uint32_t length;
-    if (fread(&length, 4, 1, file.get()) != 1) return bag;
-    size_t got;
-    Block bytes = ReadUpTo(file.get(), length, &got);
-    if (got == length && bytes) bag->Unflatten(bytes.get(), length);
-    return bag;
 }

@@ -9,6 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bag/internal/FlatFormat.h"
+
+using zolib_internal::Get32;
+using zolib_internal::kZipLengthSize;
+using zolib_internal::Put32;
+
 namespace {
 
 // Inflate turns one byte of stream into at most 1032 bytes (a 258-byte match
@@ -183,30 +189,28 @@ char* Zip(const char* src, unsigned long srcLength, unsigned long* outLength, in
     static const char kNothing = 0;
     if (src == nullptr) src = &kNothing;
     unsigned long cap = srcLength + static_cast<unsigned long>(srcLength * 0.1) + 12;
-    char* out = dst != nullptr ? dst : static_cast<char*>(malloc(cap + 4));
+    char* out = dst != nullptr ? dst : static_cast<char*>(malloc(cap + kZipLengthSize));
     uLongf streamLength = cap;
-    if (Deflate(reinterpret_cast<Bytef*>(out + 4), &streamLength,
+    if (Deflate(reinterpret_cast<Bytef*>(out + kZipLengthSize), &streamLength,
                 reinterpret_cast<const Bytef*>(src), srcLength, level) != Z_OK) {
         if (dst == nullptr) free(out);
         return nullptr;
     }
-    uint32_t length = static_cast<uint32_t>(srcLength);
-    memcpy(out, &length, 4);
+    Put32(out, static_cast<uint32_t>(srcLength));
     if (shrink) {
-        char* tight = static_cast<char*>(realloc(out, streamLength + 4));
+        char* tight = static_cast<char*>(realloc(out, streamLength + kZipLengthSize));
         if (tight != nullptr) out = tight;
     }
-    *outLength = streamLength + 4;
+    *outLength = streamLength + kZipLengthSize;
     return out;
 }
 
 char* Unzip(const char* src, unsigned long srcLength, unsigned long* outLength, char* dst) {
-    if (src == nullptr || outLength == nullptr || srcLength < 5) return nullptr;
-    uint32_t claimed;
-    memcpy(&claimed, src, 4);
+    if (src == nullptr || outLength == nullptr || srcLength <= kZipLengthSize) return nullptr;
+    uint32_t claimed = Get32(src);
     *outLength = claimed;
-    const Bytef* stream = reinterpret_cast<const Bytef*>(src + 4);
-    uLong streamLength = srcLength - 4;
+    const Bytef* stream = reinterpret_cast<const Bytef*>(src + kZipLengthSize);
+    uLong streamLength = srcLength - kZipLengthSize;
     if (dst != nullptr) {
         uLongf produced = claimed;
         if (Inflate(reinterpret_cast<Bytef*>(dst), &produced, stream, streamLength) != Z_OK)

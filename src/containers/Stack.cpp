@@ -11,7 +11,8 @@ ZoStack::ZoStack(ZoStack* other)
       style(other ? other->style : STACK_LIFO),
       head(0),
       limit(other ? other->limit : 0) {
-    if (other == nullptr || capacity < other->count) return;  // nothing to copy, or no room
+    // Nothing to copy, or no room (the array could not be allocated).
+    if (other == nullptr || other->count == 0 || capacity < other->count) return;
     memcpy(items, other->items + other->head, other->count * sizeof(void*));
     count = end = other->count;
 }

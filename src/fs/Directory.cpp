@@ -75,6 +75,15 @@ ZoDirectory::ZoDirectory(const ZoEntry* entry, bool create)
     if (create && !ZoDirectory::Exists()) mkdir(full, 0755);
 }
 
+// ZoEntry's, here because it builds a directory. The directory part is
+// resolved as any path is, so an empty one (ZoEntry("", "x")) gives the
+// current directory; only an entry that names nothing has a parent that names
+// nothing too.
+ZoDirectory* ZoEntry::Parent() const {
+    if (*full == '\0') return new ZoDirectory("", "", false);
+    return new ZoDirectory(path, false);
+}
+
 ZoDirectory::~ZoDirectory() {
     if (stream != nullptr) closedir(stream);
 }

@@ -1,4 +1,3 @@
-#include <zolib/fs/Directory.h>
 #include <zolib/fs/Entry.h>
 
 #include "fs/internal/PathUtil.h"
@@ -236,13 +235,6 @@ bool ZoEntry::Touch() {
     times[1].tv_sec = 0;
     times[1].tv_nsec = UTIME_NOW;
     return utimensat(AT_FDCWD, full, times, 0) == 0;
-}
-
-ZoDirectory* ZoEntry::Parent() const {
-    // An entry that names nothing has a parent that names nothing too, not
-    // the current directory that rel2full("") would give.
-    if (*path == '\0') return new ZoDirectory("", "", false);
-    return new ZoDirectory(path, false);
 }
 
 ZoEntry* ZoEntry::Original() const {

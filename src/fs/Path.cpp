@@ -24,6 +24,7 @@ int ToIndex(const char* s, const char* at) {
 char* Join3(const char* a, const char* b, const char* c) {
     size_t la = strlen(a), lb = strlen(b), lc = strlen(c);
     char* out = static_cast<char*>(malloc(la + lb + lc + 1));
+    if (out == nullptr) return nullptr;
     memcpy(out, a, la);
     memcpy(out + la, b, lb);
     memcpy(out + la + lb, c, lc);
@@ -46,6 +47,7 @@ void WriteAll(int fd, const char* buf, size_t n) {
 
 char* ZoCopyText(const char* s, size_t n) {
     char* out = static_cast<char*>(malloc(n + 1));
+    if (out == nullptr) return nullptr;
     memcpy(out, s, n);
     out[n] = '\0';
     return out;
@@ -73,6 +75,7 @@ char* ZoResolvePath(const char* path, bool rootAboveTop) {
         if (n > 0 && path[n - 1] == '/') end--;  // a trailing slash is dropped
         size_t restAt = up ? 3 : 2;              // just after the first "/"
         char* rest = restAt < end ? ZoCopyText(path + restAt, end - restAt) : ZoCopyText("");
+        if (rest == nullptr) return nullptr;
 
         char* cwd = ZoCurrentDir();
         char* base = nullptr;
@@ -80,7 +83,9 @@ char* ZoResolvePath(const char* path, bool rootAboveTop) {
         char* out = nullptr;
         if (base != nullptr) {
             out = strpath(base, rest);
-        } else if (cwd != nullptr && rootAboveTop) {
+        } else if (cwd != nullptr && rootAboveTop && up && strrchr(cwd, '/') == cwd) {
+            // Only a cwd without a parent (the root or a top-level
+            // directory) leads to the root; a failed copy is a failure.
             out = *rest ? stradd("/", rest) : ZoCopyText("/");
         }
         free(base);
@@ -105,6 +110,7 @@ char* ZoReadLink(const char* path) {
     size_t size = 100;
     for (;;) {
         char* text = static_cast<char*>(malloc(size));
+        if (text == nullptr) return nullptr;
         ssize_t got = readlink(path, text, size);
         if (got < 0) {
             free(text);
@@ -181,6 +187,12 @@ void splitfull(const char* full, char** path, char** name) {
             dir = ZoCopyText(full, static_cast<size_t>(last - full));
             base = ZoCopyText(last + 1);
         }
+    }
+    // Both parts or neither: a part that could not be copied fails the split.
+    if (dir == nullptr || base == nullptr) {
+        free(dir);
+        free(base);
+        dir = base = nullptr;
     }
     if (path != nullptr) {
         *path = dir;

@@ -237,6 +237,8 @@ TEST_F(EntryTest, Parent) {
     ExpectNames(*p, root, "a", At("a"));
     EXPECT_TRUE(p->Exists());
     EXPECT_STREQ(std::unique_ptr<ZoDirectory>(ZoEntry("/usr").Parent())->GetFull(), "/usr");
+    Enter(root);
+    EXPECT_EQ(std::unique_ptr<ZoDirectory>(ZoEntry("", "x").Parent())->GetFull(), root);
 }
 
 }  // namespace

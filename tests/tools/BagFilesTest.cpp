@@ -8,7 +8,7 @@
 #include <string>
 
 #include "BagFiles.h"
-#include "ToolTestUtil.h"
+#include "bag/FlatBytes.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "ToolTestUtil.h"
+#include "bag/FlatBytes.h"
 
 namespace {
 
@@ -173,30 +173,34 @@ TEST_F(ZobagTool, HelpForTheToolAndEachCommand) {
 TEST_F(ZobagTool, BadArgumentsExitWithStatus2) {
     ZoBag bag(1, 0);
     string file = Save(bag, "a.bag");
-    const std::vector<std::vector<string>> calls = {
-        {},
-        {"frobnicate"},
-        {"--frobnicate"},
-        {"print"},
-        {"print", file, file},
-        {"print", "--raw", file},
-        {"dump", "--flat", file},
-        {"to-json", file, "--zip"},
-        {"from-json", file},
-        {"from-json", file, Path("x"), "--flat", "--zip"},
-        {"split", file, "100"},
-        {"split", file, "0", Path("d")},
-        {"split", file, "-5", Path("d")},
-        {"split", file, "12x", Path("d")},
-        {"split", file, "99999999999999999999999", Path("d")},
-        {"concat", Path("out")},
+    // Each refusal says what is wrong.
+    const std::vector<std::pair<std::vector<string>, string>> calls = {
+        {{}, "no command given"},
+        {{"frobnicate"}, "unknown command 'frobnicate'"},
+        {{"--frobnicate"}, "unknown option '--frobnicate'"},
+        {{"print"}, "missing FILE operand"},
+        {{"print", file, "extra"}, "too many operands: 'extra' after FILE"},
+        {{"print", "--raw", file}, "unknown option '--raw'"},
+        {{"dump", "--flat", file}, "unknown option '--flat'"},
+        {{"to-json", file, "--zip"}, "unknown option '--zip'"},
+        {{"from-json", file}, "missing OUT operand"},
+        {{"from-json", file, Path("x"), "--flat", "--zip"}, "--flat and --zip exclude each other"},
+        {{"split", file, "100"}, "missing OUTDIR operand"},
+        {{"split", file, "0", Path("d")}, "LIMIT must be a positive whole number"},
+        {{"split", file, "-5", Path("d")}, "unknown option '-5'"},
+        {{"split", file, "12x", Path("d")},
+         "LIMIT must be a positive whole number of bytes, not '12x'"},
+        {{"split", file, "99999999999999999999999", Path("d")}, "LIMIT must be"},
+        {{"concat"}, "missing OUT operand"},
+        {{"concat", Path("out")}, "missing PIECE operand"},
     };
-    for (const auto& call : calls) {
+    for (const auto& [call, message] : calls) {
         Result result = Run(call);
         string text;
         for (const string& arg : call)
             text += " " + arg;
         EXPECT_EQ(result.status, 2) << text;
+        EXPECT_NE(result.err.find(": " + message), string::npos) << text << "\n" << result.err;
         EXPECT_NE(result.err.find("Try 'zobag"), string::npos) << text << "\n" << result.err;
         EXPECT_EQ(result.out, "") << text;
     }

@@ -11,28 +11,24 @@
 #include <limits>
 #include <memory>
 
+#include "bag/internal/FlatFormat.h"
+
 namespace {
 
 using std::string;
-
-constexpr size_t kHeaderSize = 24;  // magic, flag, what, who, when, size, count
-constexpr size_t kSizeField = 16;   // offset of the size field in the plain form
-constexpr size_t kLengthWord = 4;   // ahead of a bag file's flat bag
-constexpr size_t kZippedLead = 4;   // "BaG" and the flag, ahead of the zip block
-constexpr size_t kBodyShift = 4;    // the compressed body is the plain form less its lead
-
-uint32_t Get32(const char* p) {
-    uint32_t value;
-    memcpy(&value, p, 4);
-    return value;
-}
-
-void Put32(char* p, uint32_t value) {
-    memcpy(p, &value, 4);
-}
+using zolib_internal::Get32;
+using zolib_internal::kBodyShift;
+using zolib_internal::kFileLengthSize;
+using zolib_internal::kFlagAt;
+using zolib_internal::kFlatHeader;
+using zolib_internal::kLeadSize;
+using zolib_internal::kPlainFlag;
+using zolib_internal::kSizeAt;
+using zolib_internal::kZippedFlag;
+using zolib_internal::Put32;
 
 bool HasMagic(const string& bytes, size_t at) {
-    return bytes.size() >= at + 4 && memcmp(bytes.data() + at, "BaG", 3) == 0;
+    return bytes.size() >= at && zolib_internal::HasLead(bytes.data() + at, bytes.size() - at);
 }
 
 string Bytes(size_t n) {
@@ -50,41 +46,42 @@ struct FreeDeleter {
 
 // A flat bag of either form into the plain form.
 bool PlainOfFlat(const string& flat, string* plain, string* error) {
-    unsigned char flag = static_cast<unsigned char>(flat[3]);
-    if (flag == 0) {
-        if (flat.size() < kHeaderSize)
+    unsigned char flag = static_cast<unsigned char>(flat[kFlagAt]);
+    if (flag == kPlainFlag) {
+        if (flat.size() < kFlatHeader)
             return Fail(error, "a plain flat bag of " + Bytes(flat.size()) +
                                    " is shorter than its 24-byte header");
-        uint32_t size = Get32(flat.data() + kSizeField);
+        uint32_t size = Get32(flat.data() + kSizeAt);
         if (size != flat.size())
             return Fail(error, "the flat bag's size field says " + Bytes(size) + " but it has " +
                                    Bytes(flat.size()));
         *plain = flat;
         return true;
     }
-    if (flag != 1)
+    if (flag != kZippedFlag)
         return Fail(error, "unknown compression flag " + std::to_string(flag) +
                                " (0 is plain, 1 compressed)");
 
     unsigned long bodyLength = 0;
     std::unique_ptr<char, FreeDeleter> body(
-        Unzip(flat.data() + kZippedLead, flat.size() - kZippedLead, &bodyLength, nullptr));
+        Unzip(flat.data() + kLeadSize, flat.size() - kLeadSize, &bodyLength, nullptr));
     if (body == nullptr)
         return Fail(error,
                     "the compressed flat bag does not decompress (its zlib stream is "
                     "damaged or cut short)");
-    if (bodyLength < kHeaderSize - kBodyShift)
+    if (bodyLength < kFlatHeader - kBodyShift)
         return Fail(error, "the compressed flat bag holds " + Bytes(bodyLength) +
                                ", less than a bag header");
-    uint32_t size = Get32(body.get() + kSizeField - kBodyShift);
+    uint32_t size = Get32(body.get() + kSizeAt - kBodyShift);
     if (size != bodyLength)
         return Fail(error, "the compressed body's size field says " + Bytes(size) +
                                " but it holds " + Bytes(bodyLength));
     if (bodyLength + kBodyShift > std::numeric_limits<uint32_t>::max())
         return Fail(error, "the bag is too large for the plain flat form");
-    string out("BaG", 4);  // with its NUL: the plain flag
+    string out(kLeadSize, '\0');
+    zolib_internal::PutLead(&out[0], kPlainFlag);
     out.append(body.get(), bodyLength);
-    Put32(&out[kSizeField], static_cast<uint32_t>(out.size()));
+    Put32(&out[kSizeAt], static_cast<uint32_t>(out.size()));
     *plain = std::move(out);
     return true;
 }
@@ -138,18 +135,17 @@ bool PlainFlatOf(const string& bytes, BagForm* form, string* plain, string* erro
     // A bag file whose length word matches is taken first: a flat bag whose
     // `what` starts with "BaG" and whose first word is its own length less 4
     // is the only input both readings fit.
-    if (bytes.size() >= kLengthWord + 4 && HasMagic(bytes, kLengthWord) &&
-        Get32(bytes.data()) == bytes.size() - kLengthWord) {
+    if (HasMagic(bytes, kFileLengthSize) && Get32(bytes.data()) == bytes.size() - kFileLengthSize) {
         *form = BagForm::File;
-        return PlainOfFlat(bytes.substr(kLengthWord), plain, error);
+        return PlainOfFlat(bytes.substr(kFileLengthSize), plain, error);
     }
     if (HasMagic(bytes, 0)) {
-        *form = bytes[3] == 0 ? BagForm::Plain : BagForm::Zipped;
+        *form = bytes[kFlagAt] == kPlainFlag ? BagForm::Plain : BagForm::Zipped;
         return PlainOfFlat(bytes, plain, error);
     }
-    if (bytes.size() >= kLengthWord + 4 && HasMagic(bytes, kLengthWord)) {
+    if (HasMagic(bytes, kFileLengthSize)) {
         uint32_t length = Get32(bytes.data());
-        size_t follow = bytes.size() - kLengthWord;
+        size_t follow = bytes.size() - kFileLengthSize;
         if (length > follow)
             return Fail(error, "the bag file is cut short: its length word says " + Bytes(length) +
                                    " but " + Bytes(follow) + " follow");
@@ -188,7 +184,7 @@ bool BagBytes(ZoBag* bag, BagForm form, string* bytes, string* error) {
         *bytes = std::move(flat);
         return true;
     }
-    string file(kLengthWord, '\0');
+    string file(kFileLengthSize, '\0');
     Put32(&file[0], static_cast<uint32_t>(flat.size()));
     file.append(flat);
     *bytes = std::move(file);

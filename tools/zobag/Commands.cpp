@@ -2,6 +2,7 @@
 
 #include <zolib/bag/Bag.h>
 #include <zolib/containers/List.h>
+#include <zolib/json/BagJson.h>
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -13,8 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-
-#include "BagJson.h"
 
 namespace {
 
@@ -170,7 +169,7 @@ int RunToJson(const CommandLine& line) {
     std::unique_ptr<ZoBag> bag = Load(path);
     if (bag == nullptr) return kExitFailed;
     string json, error;
-    if (!BagToJson(bag.get(), line.compact ? -1 : 2, &json, &error))
+    if (!ZoBagToJson(bag.get(), line.compact ? -1 : 2, &json, &error))
         return Failed(Subject(path), error);
     json.push_back('\n');
     fwrite(json.data(), 1, json.size(), stdout);  // main checks standard output
@@ -183,7 +182,7 @@ int RunFromJson(const CommandLine& line) {
     if (!ReadFile(path, &text, &error)) return Failed(Subject(path), error);
     // The whole input is read before the output is opened, so a bad input
     // never truncates an existing file.
-    std::unique_ptr<ZoBag> bag(BagFromJson(text.data(), text.size(), &error));
+    std::unique_ptr<ZoBag> bag(ZoBagFromJson(text.data(), text.size(), &error));
     if (bag == nullptr) return Failed(Subject(path), error);
     return Save(line.operands[1], bag.get(), line.output);
 }

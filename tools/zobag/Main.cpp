@@ -6,13 +6,19 @@
 // "--help" as its end-of-options marker.
 #include <zolib/ZoLib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "Commands.h"
+
+#ifdef ZOBAG_WITH_NATS
+int RunNats(int argc, char** argv);  // pub and sub, NatsCommands.cpp
+#endif
 
 namespace {
 
@@ -93,6 +99,26 @@ const Command* Find(const string& name) {
     return nullptr;
 }
 
+// What is wrong with the number of operands, or "" when it is right:
+// "missing LIMIT operand", "too many operands: 'x' after FILE".
+string OperandError(const Command& command, const std::vector<string>& operands) {
+    std::vector<string> names;  // FILE, LIMIT, ... as the usage line shows them
+    for (const char* p = command.operands; *p != '\0';) {
+        size_t n = strcspn(p, " ");
+        names.emplace_back(p, n);
+        p += n + (p[n] == ' ' ? 1 : 0);
+    }
+    if (operands.size() < command.least) {
+        string name = names[std::min(operands.size(), names.size() - 1)];
+        if (name.size() > 3 && name.compare(name.size() - 3, 3, "...") == 0)
+            name.resize(name.size() - 3);
+        return "missing " + name + " operand";
+    }
+    if (operands.size() > command.most)
+        return "too many operands: '" + operands[command.most] + "' after " + command.operands;
+    return "";
+}
+
 void PrintUsage() {
     printf(
         "Usage: zobag COMMAND [OPTIONS] ARGUMENTS\n"
@@ -134,6 +160,9 @@ int Run(int argc, char** argv) {
         printf("zobag %s (ZoLib %s, build %s)\n", ZoLib_Version, ZoLib_Version, ZoLib_Build_Id);
         return kExitOk;
     }
+#ifdef ZOBAG_WITH_NATS
+    if (first == "pub" || first == "sub") return RunNats(argc, argv);
+#endif
     const Command* command = Find(first);
     if (command == nullptr) {
         if (!first.empty() && first[0] == '-') return Misused("", "unknown option '" + first + "'");
@@ -168,8 +197,8 @@ int Run(int argc, char** argv) {
         PrintHelp(*command);
         return kExitOk;
     }
-    if (line.operands.size() < command->least || line.operands.size() > command->most)
-        return Misused(command->name, string("expected ") + command->operands);
+    string wrong = OperandError(*command, line.operands);
+    if (!wrong.empty()) return Misused(command->name, wrong);
     return command->run(line);
 }
 

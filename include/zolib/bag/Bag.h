@@ -81,7 +81,8 @@ class ZOLIB_API ZoBag {
 
     // Writing. An absent item is created (index ignored); an existing item of
     // another type refuses (false). index 0 or > count appends; 1..count
-    // replaces that element; below 0 replaces element 1.
+    // replaces that element; below 0 replaces element 1. A null name or
+    // value and a negative size are refused.
     bool Setdata(const char* name, T_Data type, const void* data, int size, int index);
     bool Setbool(const char* name, bool value, int index);
     bool Setint8(const char* name, char value, int index);
@@ -168,7 +169,7 @@ class ZOLIB_API ZoBag {
     // Appends every item of every bag in `pieces`, in list order, to the item
     // of the same hash here (created when absent; types are not compared).
     // The pieces stay the caller's and unchanged; header words are not
-    // touched. Always true.
+    // touched. Always true (also for null pieces; Split refuses them).
     bool Concat(ZoList* pieces);
 
     // Prints the header words, the flat size and every element to standard
@@ -189,6 +190,7 @@ class ZOLIB_API ZoBag {
 };
 
 // Record functions over items and elements; the members above use them.
+// Null records are refused: null, false, or nothing done.
 
 // First item in `list` with this hash, or null.
 ZOLIB_API T_Item* FindItem(ZoList* list, long hash);

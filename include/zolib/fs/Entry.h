@@ -108,7 +108,9 @@ class ZOLIB_API ZoEntry {
 
     // The directory part as a new ZoDirectory (not created on disk). For a
     // top-level entry such as /usr, whose directory part is /usr itself, it
-    // names the same directory.
+    // names the same directory. The directory part is resolved as any path
+    // is: an empty one (ZoEntry("", "x")) gives the current directory. An
+    // entry that names nothing gives a directory that names nothing.
     ZoDirectory* Parent() const;
     // The target of a symbolic link as a new entry, or null when full is not a
     // link. A relative link text is taken from the link's own directory, as

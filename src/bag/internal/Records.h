@@ -1,19 +1,17 @@
-// Allocation helpers for bag records, shared by the bag's source files.
+// The bag's records in memory: how they are allocated, freed and copied.
+// Shared by the bag's source files; the flat form is in FlatFormat.h.
 #pragma once
 
 #include <zolib/bag/Bag.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+
+#include "bag/internal/FlatFormat.h"
 
 namespace zolib_internal {
-
-// Fixed parts of the flat form: the bag header (magic, flag, what, who, when,
-// size, count), an item record without its name, an element record without
-// its payload.
-constexpr unsigned long kFlatHeader = 24;
-constexpr unsigned long kItemHeader = 16;
-constexpr unsigned long kElemHeader = 4;
 
 // How records hold their bytes. Records inside a bag are packed, to spend
 // as few allocations as possible:
@@ -52,6 +50,9 @@ T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data 
 void FreeItem(T_Item* item, Layout layout);
 // RemoveIndex for an item of the given layout.
 bool RemoveElem(T_Item* item, int index, Layout layout);
+// Frees an element of `item`: the record too unless it lies in the item's
+// block (a packed item's; `item` is null for a loose one).
+void FreeElem(T_Item* item, T_Elem* elem);
 // Frees the name unless it shares the record's block; the record stays.
 void FreeName(T_Item* item);
 // The length of the item's name: kept beside a packed name, counted otherwise.
@@ -59,6 +60,18 @@ size_t NameLength(T_Item* item);
 
 // The 32-bit hash of `length` bytes of a name.
 int32_t HashBytes(const char* name, size_t length);
+
+// Copies of `from` and every element after it (`all`) or of `from` alone,
+// as a chain whose last element goes to *last when `last` is not null;
+// *copied counts them.
+T_Elem* CopyChain(T_Elem* from, bool all, int* copied, Layout layout, T_Elem** last = nullptr);
+// A new item copied from `src`, with copies of all its elements starting at
+// `from` (`all`) or of `from` alone; its last element goes to *last.
+T_Item* CopyItemFrom(T_Item* src, T_Elem* from, bool all, Layout layout, T_Elem** last = nullptr);
+// SetItem(list, src, index) in the given layout.
+bool CopyToList(ZoList* list, T_Item* src, int index, Layout layout);
+// SetItem(dest, src, index) in the given layout.
+bool CopyOnto(T_Item* dest, T_Item* src, int index, Layout layout);
 
 // The list a bag keeps its items in. To everyone else it is an ordinary
 // ZoList; the bag's own walks over its items read the slots directly instead
@@ -99,6 +112,12 @@ inline void CopyBytes(void* to, const void* from, size_t n) {
         memcpy(d, s, n);
     }
 }
+
+// A block from malloc, freed with free.
+struct FreeDeleter {
+    void operator()(void* p) const { free(p); }
+};
+using HeapBlock = std::unique_ptr<char, FreeDeleter>;
 
 // A bag's item list (only bags' lists may be given).
 inline ItemList* Items(ZoList* list) {

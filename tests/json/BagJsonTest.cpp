@@ -1,4 +1,5 @@
 #include <zolib/bag/Bag.h>
+#include <zolib/json/BagJson.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -11,8 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "BagJson.h"
-#include "ToolTestUtil.h"
+#include "bag/FlatBytes.h"
 
 namespace {
 
@@ -22,13 +22,13 @@ using namespace std::string_literals;
 
 string ToJson(ZoBag& bag, int indent = -1) {
     string text, error;
-    EXPECT_TRUE(BagToJson(&bag, indent, &text, &error)) << error;
+    EXPECT_TRUE(ZoBagToJson(&bag, indent, &text, &error)) << error;
     return text;
 }
 
 std::unique_ptr<ZoBag> FromJson(const string& text) {
     string error;
-    std::unique_ptr<ZoBag> bag(BagFromJson(text.data(), text.size(), &error));
+    std::unique_ptr<ZoBag> bag(ZoBagFromJson(text.data(), text.size(), &error));
     EXPECT_NE(bag, nullptr) << error << "\n" << text;
     return bag;
 }
@@ -44,7 +44,7 @@ void ExpectRoundTrip(ZoBag& bag) {
 
 string RefusalOf(const string& text) {
     string error;
-    std::unique_ptr<ZoBag> bag(BagFromJson(text.data(), text.size(), &error));
+    std::unique_ptr<ZoBag> bag(ZoBagFromJson(text.data(), text.size(), &error));
     EXPECT_EQ(bag, nullptr) << text;
     return error;
 }
@@ -80,15 +80,8 @@ TEST(JsonForm, EveryTypeHasItsNaturalForm) {
               R"({"name":"buf","type":"buffer","values":["AQID"]},)"
               R"({"name":"bag","type":"bag","values":[{"what":9,"who":0,"when":0,"items":[)"
               R"({"name":"x","type":"int32","values":[1]}]}]}]})");
+    EXPECT_NE(ToJson(bag, 2).find("\n  \"items\": ["), string::npos);
     ExpectRoundTrip(bag);
-}
-
-TEST(JsonForm, IndentedTextReadsBackTheSame) {
-    ZoBag bag(1, 0);
-    bag.Setstring("s", "a", 0);
-    string indented = ToJson(bag, 2);
-    EXPECT_NE(indented.find("\n  \"items\": ["), string::npos) << indented;
-    EXPECT_EQ(json::parse(indented), json::parse(ToJson(bag)));
 }
 
 TEST(JsonForm, EmptyBagAndDefaults) {
@@ -260,7 +253,7 @@ TEST(JsonRoundTrip, NestedBagsBecomeObjectsOnlyWhenExact) {
 TEST(JsonRoundTrip, DeepNestingFallsBackToBytes) {
     std::unique_ptr<ZoBag> bag(new ZoBag(0, 0));
     bag->Setint32("leaf", 1, 0);
-    for (int level = 0; level < kBagJsonMaxDepth + 6; level++) {
+    for (int level = 0; level < ZoBagJsonMaxDepth + 6; level++) {
         std::unique_ptr<ZoBag> outer(new ZoBag(level, 0));
         outer->Setbag("in", bag.get(), 0);
         bag = std::move(outer);
@@ -272,7 +265,7 @@ TEST(JsonRoundTrip, DeepNestingFallsBackToBytes) {
         node = node["items"][0]["values"][0];
         depth++;
     }
-    EXPECT_EQ(depth, kBagJsonMaxDepth);
+    EXPECT_EQ(depth, ZoBagJsonMaxDepth);
 }
 
 TEST(JsonRefusal, PointersHaveNoJsonForm) {
@@ -280,13 +273,13 @@ TEST(JsonRefusal, PointersHaveNoJsonForm) {
     bag.Setint32("n", 1, 0);
     bag.Setpointer("p", &bag, 0);
     string text, error;
-    EXPECT_FALSE(BagToJson(&bag, -1, &text, &error));
+    EXPECT_FALSE(ZoBagToJson(&bag, -1, &text, &error));
     EXPECT_EQ(error.rfind("/items/1: ", 0), 0u) << error;
     EXPECT_NE(error.find("pointers"), string::npos) << error;
 
     ZoBag outer(0, 0);
     outer.Setbag("in", &bag, 0);
-    EXPECT_FALSE(BagToJson(&outer, -1, &text, &error));
+    EXPECT_FALSE(ZoBagToJson(&outer, -1, &text, &error));
     EXPECT_EQ(error.rfind("/items/0/values/0/items/1: ", 0), 0u) << error;
 
     EXPECT_NE(RefusalOf(R"({"items":[{"name":"p","type":"pointer","values":[{"bytes":""}]}]})")
@@ -371,6 +364,12 @@ TEST(JsonRefusal, MalformedInputIsRefusedWithItsPlace) {
         EXPECT_NE(error.find(c.error), string::npos)
             << "input: " << c.text << "\nerror: " << error << "\nexpected: " << c.error;
     }
+    // Null arguments are refused too, and the error text is optional.
+    string text = "kept";
+    EXPECT_FALSE(ZoBagToJson(nullptr, -1, &text));
+    EXPECT_FALSE(ZoJsonToFlat(nullptr, 1, &text));
+    EXPECT_EQ(ZoBagFromJson("{", 1), nullptr);
+    EXPECT_EQ(text, "kept");
 }
 
 TEST(JsonRefusal, NestingBeyondTheLimit) {
@@ -384,10 +383,10 @@ TEST(JsonRefusal, NestingBeyondTheLimit) {
         return text + "]}";
     };
     string error;
-    string deepest = nested(kBagJsonMaxDepth);
-    std::unique_ptr<ZoBag> bag(BagFromJson(deepest.data(), deepest.size(), &error));
+    string deepest = nested(ZoBagJsonMaxDepth);
+    std::unique_ptr<ZoBag> bag(ZoBagFromJson(deepest.data(), deepest.size(), &error));
     EXPECT_NE(bag, nullptr) << error;
-    EXPECT_NE(RefusalOf(nested(kBagJsonMaxDepth + 1)).find("deeper than"), string::npos);
+    EXPECT_NE(RefusalOf(nested(ZoBagJsonMaxDepth + 1)).find("deeper than"), string::npos);
     // Deep JSON that is not bags is refused without recursion trouble.
     string arrays(100000, '[');
     EXPECT_NE(RefusalOf(arrays + string(100000, ']')).find("a bag is an object"), string::npos);

@@ -1,5 +1,5 @@
-// Helpers shared by the zobag tests: flat bytes of bags, and flat bags built
-// byte by byte, as only foreign writers make them.
+// Flat bytes for tests: the plain and compressed forms of bags, and flat bags
+// built byte by byte, as only foreign writers make them.
 #pragma once
 
 #include <zolib/bag/Bag.h>

@@ -1,0 +1,331 @@
+// The record allocator (packed and loose records, see internal/Records.h), the
+// copies of items and elements, and the exported record functions over them.
+#include <zolib/bag/Bag.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "bag/internal/Records.h"
+
+using zolib_internal::CopyOnto;
+using zolib_internal::CopyToList;
+using zolib_internal::kLoose;
+
+namespace zolib_internal {
+
+namespace {
+
+// A packed item's block: the T_Item, the block's size, the bytes of it in
+// use and the name's length (32 bits each), the name and its NUL, and from
+// the next 8-byte boundary on, elements with their bytes, each taking
+// ElemRoom bytes. The name lies 44 bytes into the block, an address no heap
+// block can start at, so a packed name is known by its address alone; packed
+// elements and packed bytes lie inside their own item's or element's block.
+// Blocks stay below 4 GiB: beyond that, elements (or even the name) get
+// blocks of their own.
+constexpr size_t kBlockSizeAt = sizeof(T_Item);
+constexpr size_t kUsedAt = kBlockSizeAt + sizeof(uint32_t);
+constexpr size_t kLengthAt = kUsedAt + sizeof(uint32_t);
+constexpr size_t kNameAt = kLengthAt + sizeof(uint32_t);
+// A name too long for the length word is counted instead.
+constexpr uint32_t kCountName = UINT32_MAX;
+
+char* Block(T_Item* item) {
+    return reinterpret_cast<char*>(item);
+}
+uint32_t Field(T_Item* item, size_t at) {
+    uint32_t value;
+    memcpy(&value, Block(item) + at, sizeof value);
+    return value;
+}
+void SetField(T_Item* item, size_t at, size_t value) {
+    uint32_t field = static_cast<uint32_t>(value);
+    memcpy(Block(item) + at, &field, sizeof field);
+}
+void* PackedData(T_Elem* elem) {
+    return elem + 1;
+}
+char* PackedName(T_Item* item) {
+    return Block(item) + kNameAt;
+}
+size_t Align8(size_t n) {
+    return (n + 7) & ~size_t{7};
+}
+// True when the element lies in the block of its (packed) item.
+bool InBlock(T_Item* item, T_Elem* elem) {
+    uintptr_t offset = reinterpret_cast<uintptr_t>(elem) - reinterpret_cast<uintptr_t>(item);
+    return offset < Field(item, kBlockSizeAt);
+}
+
+}  // namespace
+
+void FreeElem(T_Item* item, T_Elem* elem) {
+    FreeData(elem);
+    if (item == nullptr || !InBlock(item, elem)) free(elem);
+}
+
+T_Elem* NewElem(const void* data, uint32_t size, Layout layout) {
+    size_t room = size > 0 ? size : 1;
+    T_Elem* elem;
+    if (layout == kPacked) {
+        elem = static_cast<T_Elem*>(malloc(sizeof(T_Elem) + room));
+        elem->data = PackedData(elem);
+    } else {
+        elem = static_cast<T_Elem*>(malloc(sizeof(T_Elem)));
+        elem->data = malloc(room);
+    }
+    elem->size = size;
+    if (size > 0) memcpy(elem->data, data, size);
+    elem->next = nullptr;
+    return elem;
+}
+
+void FreeData(T_Elem* elem) {
+    if (elem->data != PackedData(elem)) free(elem->data);
+}
+
+T_Item* NewItem(int32_t hash, const char* name, size_t nameLength, T_Data type) {
+    T_Item* item = static_cast<T_Item*>(malloc(sizeof(T_Item)));
+    item->hash = hash;
+    item->name = static_cast<char*>(malloc(nameLength + 1));
+    if (nameLength > 0) memcpy(item->name, name, nameLength);
+    item->name[nameLength] = '\0';
+    item->type = type;
+    item->count = 0;
+    item->first = nullptr;
+    return item;
+}
+
+size_t ElemRoom(uint32_t size) {
+    return Align8(sizeof(T_Elem) + (size > 0 ? size : 1));
+}
+
+T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data type, size_t room) {
+    size_t used = Align8(kNameAt + nameLength + 1);
+    bool nameInside = used <= UINT32_MAX;
+    if (!nameInside) used = Align8(kNameAt);
+    if (used + room > UINT32_MAX) room = 0;
+    T_Item* item = static_cast<T_Item*>(malloc(used + room));
+    SetField(item, kBlockSizeAt, used + room);
+    SetField(item, kUsedAt, used);
+    SetField(item, kLengthAt, nameLength < kCountName ? nameLength : kCountName);
+    item->hash = hash;
+    item->name = nameInside ? PackedName(item) : static_cast<char*>(malloc(nameLength + 1));
+    CopyBytes(item->name, name, nameLength);
+    item->name[nameLength] = '\0';
+    item->type = type;
+    item->count = 0;
+    item->first = nullptr;
+    return item;
+}
+
+T_Elem* PackElem(T_Item* item, const void* data, uint32_t size) {
+    size_t used = Field(item, kUsedAt);
+    size_t room = ElemRoom(size);
+    if (Field(item, kBlockSizeAt) - used < room) return NewElem(data, size, kPacked);
+    SetField(item, kUsedAt, used + room);
+    T_Elem* elem = reinterpret_cast<T_Elem*>(Block(item) + used);
+    elem->size = size;
+    elem->data = PackedData(elem);
+    CopyBytes(elem->data, data, size);
+    elem->next = nullptr;
+    return elem;
+}
+
+T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data type,
+                      const void* data, uint32_t size) {
+    T_Item* item = NewPackedItem(hash, name, nameLength, type, ElemRoom(size));
+    item->first = PackElem(item, data, size);
+    item->count = 1;
+    return item;
+}
+
+void FreeName(T_Item* item) {
+    if (item->name != PackedName(item)) free(item->name);
+}
+
+size_t NameLength(T_Item* item) {
+    uint32_t length = item->name == PackedName(item) ? Field(item, kLengthAt) : kCountName;
+    return length != kCountName ? length : strlen(item->name);
+}
+
+void FreeItem(T_Item* item, Layout layout) {
+    if (item == nullptr) return;
+    T_Item* block = layout == kPacked ? item : nullptr;
+    for (T_Elem* elem = item->first; elem != nullptr;) {
+        T_Elem* next = elem->next;
+        FreeElem(block, elem);
+        elem = next;
+    }
+    FreeName(item);
+    free(item);
+}
+
+bool RemoveElem(T_Item* item, int index, Layout layout) {
+    if (index < 0) index = 1;
+    if (index == 0 || index > item->count) return false;
+    T_Elem** link = &item->first;
+    for (int i = 1; i < index; i++)
+        link = &(*link)->next;
+    T_Elem* gone = *link;
+    *link = gone->next;
+    FreeElem(layout == kPacked ? item : nullptr, gone);
+    item->count--;
+    return true;
+}
+
+int32_t HashBytes(const char* name, size_t length) {
+    if (length == 0) return 0;
+    if (length == 1) return static_cast<signed char>(name[0]);
+    // Unsigned arithmetic wraps at 32 bits as the hash requires. The last
+    // product pairs the final character with the NUL and so adds nothing.
+    uint32_t sum = 0, weight = 1;
+    for (size_t i = 0; i + 1 < length; i++) {
+        int32_t product = static_cast<signed char>(name[i]) * static_cast<signed char>(name[i + 1]);
+        sum += weight * static_cast<uint32_t>(product);
+        weight *= 10;
+    }
+    return static_cast<int32_t>(sum);
+}
+
+// ---- copies ----
+
+T_Elem* CopyChain(T_Elem* from, bool all, int* copied, Layout layout, T_Elem** last) {
+    T_Elem* head = nullptr;
+    T_Elem* tail = nullptr;
+    *copied = 0;
+    for (T_Elem* e = from; e != nullptr; e = all ? e->next : nullptr) {
+        T_Elem* copy = NewElem(e->data, e->size, layout);
+        (tail == nullptr ? head : tail->next) = copy;
+        tail = copy;
+        ++*copied;
+    }
+    if (last != nullptr) *last = tail;
+    return head;
+}
+
+T_Item* CopyItemFrom(T_Item* src, T_Elem* from, bool all, Layout layout, T_Elem** last) {
+    T_Item* fresh;
+    T_Elem* tail = nullptr;
+    if (layout == kPacked) {
+        size_t room = 0;
+        for (T_Elem* e = from; e != nullptr; e = all ? e->next : nullptr)
+            room += zolib_internal::ElemRoom(e->size);
+        fresh = NewPackedItem(src->hash, src->name, NameLength(src), src->type, room);
+        T_Elem** link = &fresh->first;
+        for (T_Elem* e = from; e != nullptr; e = all ? e->next : nullptr) {
+            tail = *link = zolib_internal::PackElem(fresh, e->data, e->size);
+            link = &tail->next;
+            fresh->count++;
+        }
+    } else {
+        fresh = NewItem(src->hash, src->name, NameLength(src), src->type);
+        AddIndex(fresh, NewElem(from->data, from->size, kLoose));
+        int copied = 0;
+        if (all) fresh->first->next = CopyChain(from->next, true, &copied, kLoose, &tail);
+        fresh->count += copied;
+        if (tail == nullptr) tail = fresh->first;
+    }
+    if (last != nullptr) *last = tail;
+    return fresh;
+}
+
+namespace {
+
+// The first element a copy of `src` takes: element `index`, or the first
+// for 0; null when there is none.
+T_Elem* CopyStart(T_Item* src, int index) {
+    return index == 0 ? src->first : SeekIndex(src, index);
+}
+
+void AppendChain(T_Item* item, T_Elem* chain, int copied) {
+    T_Elem** link = &item->first;
+    while (*link != nullptr)
+        link = &(*link)->next;
+    *link = chain;
+    item->count += copied;
+}
+
+}  // namespace
+
+bool CopyToList(ZoList* list, T_Item* src, int index, Layout layout) {
+    T_Elem* from = CopyStart(src, index);
+    if (from == nullptr) return false;
+    T_Item* fresh = CopyItemFrom(src, from, index == 0, layout);
+    if (!list->AddItem(fresh)) {
+        FreeItem(fresh, layout);
+        return false;
+    }
+    return true;
+}
+
+bool CopyOnto(T_Item* dest, T_Item* src, int index, Layout layout) {
+    T_Elem* from = CopyStart(src, index);
+    if (from == nullptr) return false;
+    int copied;
+    T_Elem* chain = CopyChain(from, index == 0, &copied, layout);
+    AppendChain(dest, chain, copied);
+    return true;
+}
+
+}  // namespace zolib_internal
+
+// ---- record functions ----
+
+T_Item* FindItem(ZoList* list, long hash) {
+    if (list == nullptr) return nullptr;
+    T_Item* item;
+    for (long i = 0; (item = static_cast<T_Item*>(list->GetItem(i))) != nullptr; i++)
+        if (item->hash == static_cast<int32_t>(hash)) return item;
+    return nullptr;
+}
+
+T_Elem* SeekIndex(T_Item* item, int index) {
+    if (item == nullptr) return nullptr;
+    if (index < 0) index = 1;
+    if (index == 0 || index > item->count) return nullptr;
+    T_Elem* elem = item->first;
+    for (int i = 1; i < index && elem != nullptr; i++)
+        elem = elem->next;
+    return elem;
+}
+
+void AddIndex(T_Item* item, T_Elem* elem) {
+    if (item == nullptr || elem == nullptr) return;
+    elem->next = nullptr;
+    if (item->first == nullptr) {
+        item->first = elem;
+    } else {
+        T_Elem* last = item->first;
+        while (last->next != nullptr)
+            last = last->next;
+        last->next = elem;
+    }
+    item->count++;
+}
+
+bool RemoveIndex(T_Item* item, int index) {
+    if (item == nullptr) return false;
+    return zolib_internal::RemoveElem(item, index, kLoose);
+}
+
+void FreeIndex(T_Elem* elem) {
+    while (elem != nullptr) {
+        T_Elem* next = elem->next;
+        zolib_internal::FreeData(elem);
+        free(elem);
+        elem = next;
+    }
+}
+
+// The record functions hand their records to callers, who may free them
+// block by block: those are loose.
+bool SetItem(ZoList* list, T_Item* item, int index) {
+    if (list == nullptr || item == nullptr) return false;
+    return CopyToList(list, item, index, kLoose);
+}
+
+bool SetItem(T_Item* dest, T_Item* src, int index) {
+    if (dest == nullptr || src == nullptr) return false;
+    return CopyOnto(dest, src, index, kLoose);
+}

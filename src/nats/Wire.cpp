@@ -1,0 +1,49 @@
+#include "internal/Wire.h"
+
+#include <cstdint>
+
+namespace zonats {
+
+namespace {
+
+// zlib never expands more than about 1032 times; anything claiming more is
+// not a stream we made.
+constexpr uint64_t kMaxRatio = 1100;
+constexpr uint64_t kMaxBody = 256ull << 20;
+
+}  // namespace
+
+bool Encode(ZoBag* bag, bool zip, std::string* out) {
+    unsigned long size = bag->FlatSize(zip);
+    out->resize(size);
+    if (!bag->Flatten(&(*out)[0], &size, zip)) return false;
+    if (zip) out->resize(size);
+    return true;
+}
+
+ZoBag* Decode(const char* data, size_t length) {
+    if (data == nullptr || !IsABag(data, static_cast<long>(length)) || length < 8) return nullptr;
+    if (data[3] != 0) {
+        const unsigned char* b = reinterpret_cast<const unsigned char*>(data) + 4;
+        uint64_t body = b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint64_t>(b[3]) << 24;
+        uint64_t bound = static_cast<uint64_t>(length) * kMaxRatio + 64;
+        if (body > bound || body > kMaxBody) return nullptr;
+    }
+    ZoBag* bag = new ZoBag(0, 0);
+    if (!bag->Unflatten(data, length)) {
+        delete bag;
+        return nullptr;
+    }
+    return bag;
+}
+
+void MarkArrival(ZoBag* bag, const char* subject, const char* reply) {
+    while (bag->RemoveItem(kSubjectItem, 0)) {
+    }
+    while (bag->RemoveItem(kReplyItem, 0)) {
+    }
+    bag->Setstring(kSubjectItem, subject != nullptr ? subject : "", 1);
+    if (reply != nullptr && reply[0] != '\0') bag->Setstring(kReplyItem, reply, 1);
+}
+
+}  // namespace zonats
