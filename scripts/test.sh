@@ -47,4 +47,5 @@ fuzzed=$(grep -c '^fuzz: .* ok,' "$fuzz_work/summary")
 # Every step above stops the script on failure, so reaching here means all passed.
 tests=$(awk '/tests failed out of/ {n += $NF} /^[0-9]+ passed, 0 failed$/ {n += $1} END {print n + 0}' \
     "$summary")
+scripts/test-budget.sh --summary
 echo "zolib: $((tests + fuzzed)) passed, 0 failed"
