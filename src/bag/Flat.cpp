@@ -9,10 +9,8 @@
 #include <cstring>
 #include <memory>
 
+#include "bag/internal/ByteOrder.h"
 #include "bag/internal/Records.h"
-
-// Fields and payloads are copied in host order; the format is little-endian.
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "ZoLib needs a little-endian host");
 
 using zolib_internal::FreeItem;
 using zolib_internal::ItemList;
@@ -37,15 +35,14 @@ using Block = std::unique_ptr<char, FreeDeleter>;
 
 const char kMagic[3] = {'B', 'a', 'G'};
 
+// Fields of the flat form: 32-bit little-endian.
 char* Put32(char* p, uint32_t value) {
-    memcpy(p, &value, 4);
+    zolib_internal::StoreLittle32(p, value);
     return p + 4;
 }
 
 uint32_t Get32(const char* p) {
-    uint32_t value;
-    memcpy(&value, p, 4);
-    return value;
+    return zolib_internal::LoadLittle32(p);
 }
 
 // Flat bytes still to be read. Every field is checked against what is left
@@ -114,6 +111,7 @@ bool ReadItem(Reader& in, T_Item** out, Layout layout) {
             in.Read32(&size);
             const char* data = in.Take(size);
             *tail = zolib_internal::PackElem(item, data, size);
+            zolib_internal::SwapValues(itemType, (*tail)->data, size);
             tail = &(*tail)->next;
         }
         item->count = elements;
@@ -127,6 +125,7 @@ bool ReadItem(Reader& in, T_Item** out, Layout layout) {
             FreeItem(item, layout);
             return false;
         }
+        zolib_internal::SwapValues(itemType, (*tail)->data, (*tail)->size);
         tail = &(*tail)->next;
         item->count++;
     }
@@ -182,7 +181,13 @@ char* FlattenItem(T_Item* item, char* p) {
     p += nameLength;
     p = Put32(p, static_cast<uint32_t>(item->type));
     p = Put32(p, static_cast<uint32_t>(item->count));
-    return FlattenIndex(item->first, p, 0);
+    char* elems = p;
+    p = FlattenIndex(item->first, p, 0);
+    // Element values go out little-endian (a no-op on little-endian hosts).
+    if constexpr (zolib_internal::kBigEndian)
+        for (char* at = elems; at < p; at += 4 + Get32(at))
+            zolib_internal::SwapValues(item->type, at + 4, Get32(at));
+    return p;
 }
 
 char* UnflattenItem(T_Item** item, const char* p) {
@@ -360,8 +365,9 @@ bool SaveToFile(const char* path, ZoBag* bag) {
     if (!bag->Flatten(flat.get(), &size, true)) return false;
     FILE* file = fopen(path, "w+");
     if (file == nullptr) return false;
-    uint32_t length = static_cast<uint32_t>(size);
-    bool written = fwrite(&length, 4, 1, file) == 1 && fwrite(flat.get(), 1, size, file) == size;
+    char length[4];  // little-endian, as the flat bag's own fields
+    zolib_internal::StoreLittle32(length, static_cast<uint32_t>(size));
+    bool written = fwrite(length, 4, 1, file) == 1 && fwrite(flat.get(), 1, size, file) == size;
     return fclose(file) == 0 && written;
 }
 
@@ -370,8 +376,9 @@ ZoBag* LoadFromFile(const char* path) {
     std::unique_ptr<FILE, FileCloser> file(fopen(path, "r"));
     if (!file) return nullptr;
     ZoBag* bag = new ZoBag(0, 0);
-    uint32_t length;
-    if (fread(&length, 4, 1, file.get()) != 1) return bag;
+    char word[4];
+    if (fread(word, 4, 1, file.get()) != 1) return bag;
+    uint32_t length = zolib_internal::LoadLittle32(word);
     size_t got;
     Block bytes = ReadUpTo(file.get(), length, &got);
     if (got == length && bytes) bag->Unflatten(bytes.get(), length);

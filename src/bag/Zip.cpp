@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bag/internal/ByteOrder.h"
+
 namespace {
 
 // Inflate turns one byte of stream into at most 1032 bytes (a 258-byte match
@@ -190,8 +192,7 @@ char* Zip(const char* src, unsigned long srcLength, unsigned long* outLength, in
         if (dst == nullptr) free(out);
         return nullptr;
     }
-    uint32_t length = static_cast<uint32_t>(srcLength);
-    memcpy(out, &length, 4);
+    zolib_internal::StoreLittle32(out, static_cast<uint32_t>(srcLength));
     if (shrink) {
         char* tight = static_cast<char*>(realloc(out, streamLength + 4));
         if (tight != nullptr) out = tight;
@@ -202,8 +203,7 @@ char* Zip(const char* src, unsigned long srcLength, unsigned long* outLength, in
 
 char* Unzip(const char* src, unsigned long srcLength, unsigned long* outLength, char* dst) {
     if (src == nullptr || outLength == nullptr || srcLength < 5) return nullptr;
-    uint32_t claimed;
-    memcpy(&claimed, src, 4);
+    uint32_t claimed = zolib_internal::LoadLittle32(src);
     *outLength = claimed;
     const Bytef* stream = reinterpret_cast<const Bytef*>(src + 4);
     uLong streamLength = srcLength - 4;

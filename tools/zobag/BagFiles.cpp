@@ -21,13 +21,16 @@ constexpr size_t kLengthWord = 4;   // ahead of a bag file's flat bag
 constexpr size_t kZippedLead = 4;   // "BaG" and the flag, ahead of the zip block
 constexpr size_t kBodyShift = 4;    // the compressed body is the plain form less its lead
 
+// Fields of flat bags and bag files are little-endian on every host.
 uint32_t Get32(const char* p) {
     uint32_t value;
     memcpy(&value, p, 4);
+    if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) value = __builtin_bswap32(value);
     return value;
 }
 
 void Put32(char* p, uint32_t value) {
+    if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) value = __builtin_bswap32(value);
     memcpy(p, &value, 4);
 }
 

@@ -8,6 +8,7 @@
 #include <sodium.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -109,15 +110,26 @@ bool FromBase64(const string& text, string* bytes) {
     return true;
 }
 
+// Values of the flat form are little-endian on every host.
+template <typename T>
+void Little(T* value) {
+    if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) {
+        char* bytes = reinterpret_cast<char*>(value);
+        std::reverse(bytes, bytes + sizeof *value);
+    }
+}
+
 template <typename T>
 T Load(const char* p) {
     T value;
     memcpy(&value, p, sizeof value);
+    Little(&value);
     return value;
 }
 
 template <typename T>
 void Store(string* out, T value) {
+    Little(&value);
     out->append(reinterpret_cast<const char*>(&value), sizeof value);
 }
 
@@ -471,6 +483,7 @@ string ElementKind(int32_t type) {
 }
 
 void Patch32(string* out, size_t at, uint32_t value) {
+    Little(&value);
     memcpy(&(*out)[at], &value, 4);
 }
 
