@@ -6,6 +6,8 @@
 #   scripts/cross.sh ARCH -R REGEX         the same, running only the tests matching REGEX
 #   scripts/cross.sh ARCH --install DIR    builds only the library and installs it for a board:
 #                                          DIR/include, DIR/lib with libzolib and the target's zlib
+#   scripts/cross.sh ARCH --smoke          builds only the library and the bag tests (byte order,
+#                                          every architecture's fixtures) and runs them
 #   scripts/cross.sh ARCH --fixtures       builds for ARCH and writes the bag fixtures of ARCH
 #                                          into tests/bag/fixtures/ARCH (then commit them)
 #
@@ -20,7 +22,7 @@ cd "$(dirname "$0")/.."
 root="$PWD"
 
 usage() {
-    echo "usage: $0 armhf|arm64|s390x [-R REGEX | --install DIR | --fixtures]" >&2
+    echo "usage: $0 armhf|arm64|s390x [-R REGEX | --install DIR | --smoke | --fixtures]" >&2
     exit 2
 }
 [[ $# -ge 1 ]] || usage
@@ -40,6 +42,7 @@ while [[ $# -gt 0 ]]; do
         --install) [[ $# -ge 2 ]] || usage; mode=install install_dir=$(realpath -m "$2"); shift 2 ;;
         -R) [[ $# -ge 2 ]] || usage; filter=$2; shift 2 ;;
         --fixtures) mode=fixtures; shift ;;
+        --smoke) mode=smoke; shift ;;
         *) usage ;;
     esac
 done
@@ -127,6 +130,17 @@ EOF
     exit 0
 fi
 
+if [[ $mode == smoke ]]; then
+    build="$work/smoke-build"
+    configure "$build" -DZOLIB_BUILD_TOOLS=OFF -DZOLIB_BUILD_EXAMPLES=OFF
+    cmake --build "$build" -j "$jobs" --target bag_test bag_threaded_test
+    start=$(date +%s)
+    # The other test programs are not built: ctest lists them as *_NOT_BUILT.
+    ctest --test-dir "$build" --output-on-failure -j "$jobs" -E '_NOT_BUILT$'
+    echo "cross: $arch bag suite passed in $(($(date +%s) - start)) s"
+    exit 0
+fi
+
 # ---- library, tools and tests; the whole suite under qemu-user ----
 build="$work/build"
 # The examples' and demo's checks start their programs through the build
@@ -142,22 +156,36 @@ if [[ $mode == fixtures ]]; then
     exit 0
 fi
 
-# Tests that qemu-user cannot run, by ctest name, each with its reason.
-skips=(
-    # These tests start the zobag program with execv from inside a test
-    # program. Without binfmt_misc (not available in containers) the kernel
-    # cannot start a foreign binary, and qemu-user does not follow execv.
-    "ZobagTest\\.|starts the target's zobag program with execv: qemu-user does not follow execv"
-    "zobag_installed_round_trip|cmake -P runs the target's zobag program directly, outside qemu-user"
-)
+# Tests that qemu-user cannot run, by ctest name (a regular expression), each
+# with its reason; they are listed when skipped.
+skip_names=()
+skip_reasons=()
+skip() {
+    skip_names+=("$1")
+    skip_reasons+=("$2")
+}
+# The zobag tool's own tests start the target's zobag program with execv from
+# inside the test program, or from cmake -P. Without binfmt_misc (not available
+# in containers) the kernel cannot start a foreign binary, and qemu-user does
+# not follow execv. The tool's code is tested all the same by the BagForms and
+# Json tests, which call it directly.
+skip '^ZobagTool\.' "starts the target's zobag program with execv: qemu-user does not follow execv"
+skip '^zobag_installed_round_trip$' "cmake -P starts the target's zobag program outside qemu-user"
+# A holder that dies with the lock is taken over through the kernel's
+# robust-futex list. qemu-user does not implement set_robust_list (it answers
+# ENOSYS), so a dead holder's lock is never released there.
+robust="robust mutexes: qemu-user does not implement set_robust_list"
+skip '^ShMemoryRecovery\.(HolderKilledWhileLocked|WaiterIsWokenWhenTheHolderDies)' "$robust"
+skip '^MemberDeparture\.ProcessKilledHoldingTheLock' "$robust"
+skip '^ShMemorySoak\.ProcessesKilledMidLock' "$robust"
+
 exclude=""
-for entry in "${skips[@]}"; do
-    name=${entry%%|*}
-    reason=${entry#*|}
-    listed=$(ctest --test-dir "$build" -N -R "$name" | sed -n 's/^ *Test *#[0-9]*: //p')
+for i in "${!skip_names[@]}"; do
+    name=${skip_names[$i]}
+    listed=$(ctest --test-dir "$build" -N -R "$name" -FA '.*' | sed -n 's/^ *Test *#[0-9]*: //p')
     [[ -n "$filter" ]] && listed=$(grep -E -- "$filter" <<<"$listed" || true)
     while read -r t; do
-        [[ -n "$t" ]] && echo "cross: skipped $t: $reason"
+        [[ -n "$t" ]] && echo "cross: skipped $t: ${skip_reasons[$i]}"
     done <<<"$listed"
     exclude="${exclude:+$exclude|}$name"
 done

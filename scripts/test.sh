@@ -3,7 +3,8 @@
 #   1. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer,
 #   2. the threaded tests under ThreadSanitizer,
 #   3. an install of the release build consumed through CMake and pkg-config,
-#   4. a short run of each libFuzzer target from its committed seeds (scripts/fuzz.sh).
+#   4. a short run of each libFuzzer target from its committed seeds (scripts/fuzz.sh),
+#   5. the bag suite built for big-endian s390x and run under qemu-user (scripts/cross.sh).
 # Exits non-zero on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,6 +26,11 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --preset tsan | tee -
 
 echo "== Install and consume =="
 tests/install/check-install.sh | tee -a "$summary"
+
+echo "== Cross smoke: s390x =="
+# Byte order: the bag tests, every architecture's fixtures among them, on a
+# big-endian host. scripts/cross.sh ARCH runs the whole suite on each.
+scripts/cross.sh s390x --smoke | tee -a "$summary"
 
 echo "== Fuzz smoke =="
 # Every target with a seed corpus, a short while each, from the committed
