@@ -6,7 +6,8 @@
 #      consumed with g++ and clang++ through CMake and pkg-config; the README's
 #      commands, the exported symbols, the HTML reference and the Debian
 #      packages (tests/install/check-install.sh, 2-3 minutes),
-#   4. a short run of each libFuzzer target from its committed seeds (scripts/fuzz.sh).
+#   4. a short run of each libFuzzer target from its committed seeds (scripts/fuzz.sh),
+#   5. the bag suite built for big-endian s390x and run under qemu-user (scripts/cross.sh).
 # Exits non-zero on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,6 +36,11 @@ TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --preset tsan | tee -
 
 echo "== Install and consume =="
 tests/install/check-install.sh | tee -a "$summary"
+
+echo "== Cross smoke: s390x =="
+# Byte order: the bag tests, every architecture's fixtures among them, on a
+# big-endian host. scripts/cross.sh ARCH runs the whole suite on each.
+scripts/cross.sh s390x --smoke | tee -a "$summary"
 
 echo "== Fuzz smoke =="
 # Every target with a seed corpus, a short while each, from the committed

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "bag/internal/ByteOrder.h"
 #include "bag/internal/Records.h"
 
 using zolib_internal::FlatReader;
@@ -77,6 +78,7 @@ bool ReadItem(FlatReader& in, T_Item** out, Layout layout) {
             in.Read32(&size);
             const char* data = in.Take(size);
             *tail = zolib_internal::PackElem(item, data, size);
+            zolib_internal::SwapValues(itemType, (*tail)->data, size);
             tail = &(*tail)->next;
         }
         item->count = elements;
@@ -90,6 +92,7 @@ bool ReadItem(FlatReader& in, T_Item** out, Layout layout) {
             FreeItem(item, layout);
             return false;
         }
+        zolib_internal::SwapValues(itemType, (*tail)->data, (*tail)->size);
         tail = &(*tail)->next;
         item->count++;
     }
@@ -145,7 +148,13 @@ char* FlattenItem(T_Item* item, char* p) {
     p += nameLength;
     p = Put32(p, static_cast<uint32_t>(item->type));
     p = Put32(p, static_cast<uint32_t>(item->count));
-    return FlattenIndex(item->first, p, 0);
+    char* elems = p;
+    p = FlattenIndex(item->first, p, 0);
+    // Element values go out little-endian (a no-op on little-endian hosts).
+    if constexpr (zolib_internal::kBigEndian)
+        for (char* at = elems; at < p; at += 4 + Get32(at))
+            zolib_internal::SwapValues(item->type, at + 4, Get32(at));
+    return p;
 }
 
 char* UnflattenItem(T_Item** item, const char* p) {

@@ -42,8 +42,11 @@ void SetField(T_Item* item, size_t at, size_t value) {
     uint32_t field = static_cast<uint32_t>(value);
     memcpy(Block(item) + at, &field, sizeof field);
 }
+// A packed element's bytes follow its record at the next 8-byte boundary
+// (a T_Elem is 12 bytes on 32-bit hosts), so they stay 8-byte aligned.
+constexpr size_t kPackedDataAt = (sizeof(T_Elem) + 7) & ~size_t{7};
 void* PackedData(T_Elem* elem) {
-    return elem + 1;
+    return reinterpret_cast<char*>(elem) + kPackedDataAt;
 }
 char* PackedName(T_Item* item) {
     return Block(item) + kNameAt;
@@ -68,7 +71,7 @@ T_Elem* NewElem(const void* data, uint32_t size, Layout layout) {
     size_t room = size > 0 ? size : 1;
     T_Elem* elem;
     if (layout == kPacked) {
-        elem = static_cast<T_Elem*>(malloc(sizeof(T_Elem) + room));
+        elem = static_cast<T_Elem*>(malloc(kPackedDataAt + room));
         elem->data = PackedData(elem);
     } else {
         elem = static_cast<T_Elem*>(malloc(sizeof(T_Elem)));
@@ -97,7 +100,7 @@ T_Item* NewItem(int32_t hash, const char* name, size_t nameLength, T_Data type) 
 }
 
 size_t ElemRoom(uint32_t size) {
-    return Align8(sizeof(T_Elem) + (size > 0 ? size : 1));
+    return Align8(kPackedDataAt + (size > 0 ? size : 1));
 }
 
 T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data type, size_t room) {

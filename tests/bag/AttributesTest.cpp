@@ -82,7 +82,7 @@ TEST(Attributes, EveryTypeRoundTrips) {
     ASSERT_TRUE(attrs.SetfloatAttr("f", 1.5f, 0));
     ASSERT_TRUE(attrs.SetdataAttr("raw", T_BUFFER, "\1\2\3", 3, 0));
     EXPECT_TRUE(attrs.GetboolAttr("b", &b, 1) && b);
-    EXPECT_TRUE(attrs.Getint8Attr("i8", &i8, 1) && i8 == -8);
+    EXPECT_TRUE(attrs.Getint8Attr("i8", &i8, 1) && static_cast<signed char>(i8) == -8);
     EXPECT_TRUE(attrs.Getint16Attr("i16", &i16, 1) && i16 == -1600);
     EXPECT_TRUE(attrs.Getint64Attr("i64", &i64, 1) && i64 == -6400000000LL);
     EXPECT_TRUE(attrs.GetfloatAttr("f", &f, 1) && f == 1.5f);

@@ -36,8 +36,14 @@ struct RawItem {
     std::vector<std::string> elements;
 };
 
+// A 32-bit word as the byte forms hold it on every host: little-endian.
+inline std::string Le32(uint32_t value) {
+    const char bytes[4] = {char(value), char(value >> 8), char(value >> 16), char(value >> 24)};
+    return std::string(bytes, 4);
+}
+
 inline void Append32(std::string* out, uint32_t value) {
-    out->append(reinterpret_cast<const char*>(&value), 4);
+    *out += Le32(value);
 }
 
 // A plain flat bag with exactly these records.
@@ -59,7 +65,6 @@ inline std::string FlatOf(uint32_t what, const std::vector<RawItem>& items) {
             out += element;
         }
     }
-    uint32_t size = static_cast<uint32_t>(out.size());
-    out.replace(16, 4, reinterpret_cast<const char*>(&size), 4);
+    out.replace(16, 4, Le32(static_cast<uint32_t>(out.size())));
     return out;
 }

@@ -15,8 +15,10 @@ namespace {
 
 using std::string;
 
+// A 32-bit word as the flat form holds it on every host: little-endian.
 string U32(uint32_t v) {
-    return string(reinterpret_cast<const char*>(&v), 4);
+    const char bytes[4] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+    return string(bytes, 4);
 }
 
 string H(const char* name) {

@@ -8,7 +8,7 @@
 namespace {
 
 TEST(Swap, ReversesEveryWidth) {
-    EXPECT_EQ(Endianess(), 0);
+    EXPECT_EQ(Endianess(), __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? 1 : 0);
     short s = 0x0102;
     Swap(&s);
     EXPECT_EQ(s, 0x0201);

@@ -11,6 +11,12 @@
 
 namespace {
 
+// A 32-bit word as the byte forms hold it on every host: little-endian.
+uint32_t Le32(uint32_t v) {
+    return __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? __builtin_bswap32(v) : v;
+}
+
+
 std::string Pattern(size_t n) {
     std::string s(n, '\0');
     for (size_t i = 0; i < n; i++)
@@ -125,7 +131,8 @@ TEST(ZipStream, SameResultsAsUncompress) {
     std::vector<std::string> cases;
     for (uint32_t claim : {0u, 1u, 4999u, 5000u, 5001u, 20000u}) {
         std::string c = good;
-        memcpy(&c[0], &claim, 4);
+        uint32_t word = Le32(claim);
+        memcpy(&c[0], &word, 4);
         cases.push_back(c);
     }
     for (size_t cut = 5; cut < good.size(); cut += 37)
@@ -138,6 +145,7 @@ TEST(ZipStream, SameResultsAsUncompress) {
     for (const std::string& c : cases) {
         uint32_t claim;
         memcpy(&claim, c.data(), 4);
+        claim = Le32(claim);
         std::string expect(claim + 1, '\0');
         uLongf expectLength = claim;
         int result = uncompress(reinterpret_cast<Bytef*>(&expect[0]), &expectLength,
@@ -190,13 +198,13 @@ TEST(ZipUntrusted, LyingLengths) {
     unsigned long back = 0;
 
     // A claim below the real length: the output does not fit.
-    uint32_t small = 2999;
+    uint32_t small = Le32(2999);
     memcpy(block, &small, 4);
     EXPECT_EQ(Unzip(block, length, &back, nullptr), nullptr);
 
     // A huge claim over a real stream: what the stream makes is returned, and
     // the allocation follows the stream, not the claim.
-    uint32_t huge = 0xFFFFFFF0u;
+    uint32_t huge = Le32(0xFFFFFFF0u);
     memcpy(block, &huge, 4);
     char* plain = Unzip(block, length, &back, nullptr);
     ASSERT_NE(plain, nullptr);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdint>
 #include <vector>
 
 namespace {
@@ -91,9 +92,10 @@ TEST(ContainerGrowth, CapacityOperations) {
 
 TEST(ContainerGrowth, ImpossibleSizesAreRefusedWithoutHarm) {
     // Sizes whose byte count would wrap must not shrink the array behind
-    // the container's back.
+    // the container's back: kWraps slots take exactly 2^N bytes on an N-bit host.
+    const long kWraps = static_cast<long>(SIZE_MAX / sizeof(void*) + 1);
     ZoList list(0, 1);
-    list.IncTo((1L << 61) + 1);
+    list.IncTo(kWraps + 1);
     EXPECT_EQ(list.Length(), 0);
     list.IncBy(LONG_MAX);
     EXPECT_EQ(list.Length(), 0);
@@ -101,7 +103,7 @@ TEST(ContainerGrowth, ImpossibleSizesAreRefusedWithoutHarm) {
         EXPECT_EQ(list.AddItem(&a), 1);
     EXPECT_EQ(list.Size(), 4);
 
-    ZoList huge(0, 1L << 61);
+    ZoList huge(0, kWraps);
     EXPECT_EQ(huge.AddItem(&a), 0);
     EXPECT_EQ(huge.Size(), 0);
     ZoStack stack(STACK_LIFO, 0, LONG_MAX);

@@ -238,8 +238,7 @@ TEST(JsonRoundTrip, NestedBagsBecomeObjectsOnlyWhenExact) {
     ASSERT_TRUE(inner.Flatten(&zipped[0], &size, true));
     bag.Setdata("b", T_BAG, zipped.data(), static_cast<int>(size), 0);  // compressed
     string trailing = plain + "!";  // a byte past the records, within its own size field
-    uint32_t trailingSize = static_cast<uint32_t>(trailing.size());
-    memcpy(&trailing[16], &trailingSize, 4);
+    trailing.replace(16, 4, Le32(static_cast<uint32_t>(trailing.size())));
     bag.Setdata("b", T_BAG, trailing.data(), static_cast<int>(trailing.size()), 0);
     ExpectRoundTrip(bag);
 

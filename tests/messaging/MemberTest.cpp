@@ -61,6 +61,25 @@ TEST_F(MemberRegistration, FirstApplicationCreatesTheRegistry) {
     EXPECT_FALSE(RegistryExists());
 }
 
+// The registry's bytes are the same on every host, whatever its pointer and
+// mutex widths: a 16-bit count, two unused bytes, then 28-byte entries of pid
+// and name, in a user area of 7144 bytes.
+TEST_F(MemberRegistration, LayoutIsTheSameOnEveryHost) {
+    ZoMember app("layout", MEMBER_APP);
+    ASSERT_TRUE(app.InitCheck());
+    ZoShMemory segment(kRegistry, 7144);
+    ASSERT_TRUE(segment.InitCheck());
+    const char* area = static_cast<const char*>(segment.Address());
+    uint16_t count = 0;
+    int32_t pid = 0;
+    memcpy(&count, area, 2);
+    memcpy(&pid, area + 4, 4);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(pid, getpid());
+    EXPECT_STREQ(area + 8, "layout");
+    EXPECT_EQ(sizeof(T_App), 28u);
+}
+
 TEST_F(MemberRegistration, NoneMemberHasNoRegistry) {
     ZoMember none("quiet", MEMBER_NONE);
     EXPECT_TRUE(none.InitCheck());

@@ -88,7 +88,7 @@ TEST(CrosswalkTimedWait, RunsOutOnARedLane) {
 
 TEST(CrosswalkTimedWait, SeesALightTurningGreenInTime) {
     ZoCrosswalk crosswalk(1);
-    Walker walker(&crosswalk, 0, 10000000000UL);  // 10 s: never reached
+    Walker walker(&crosswalk, 0, 4000000000UL);  // 4 s: never reached
     ASSERT_TRUE(walker.Run());
     ASSERT_TRUE(WaitUntil([&] { return crosswalk.Waiting(0) == 1; }));
     mSnooze(10);

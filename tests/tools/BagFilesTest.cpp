@@ -22,8 +22,7 @@ void Fill(ZoBag* bag) {
 }
 
 string LengthWord(size_t n) {
-    uint32_t word = static_cast<uint32_t>(n);
-    return string(reinterpret_cast<const char*>(&word), 4);
+    return Le32(static_cast<uint32_t>(n));
 }
 
 string SavedFile(ZoBag& bag) {

@@ -280,8 +280,7 @@ TEST_F(ZobagTool, PeekReadsTheHeaderOnly) {
     // Records cut short: print refuses the bag, peek still shows its header.
     string damaged = FlatOf(5, {{ZoBag::Hash("n"), "n", T_INT32, {"\1\2\3\4"}}});
     damaged.resize(damaged.size() - 2);
-    uint32_t size = static_cast<uint32_t>(damaged.size());
-    damaged.replace(16, 4, reinterpret_cast<const char*>(&size), 4);
+    damaged.replace(16, 4, Le32(static_cast<uint32_t>(damaged.size())));
     Spit(Path("damaged.flat"), damaged);
     result = Run({"peek", Path("damaged.flat")});
     EXPECT_EQ(result.status, 0) << result.err;

@@ -1,6 +1,7 @@
-// Byte-order helpers for applications that exchange data with hosts of the
-// other byte order. The library itself never converts: its flat bags are
-// little-endian, the order of every host it builds on.
+// Byte-order helpers for applications that exchange their own data with
+// hosts of the other byte order. Bags need none of them: their byte forms
+// (flat bags, zip blocks, bag files) are little-endian on every host, and a
+// big-endian host converts as it flattens and unflattens.
 //
 // Threads: no shared state. Failure: none; null pointers are ignored.
 #pragma once

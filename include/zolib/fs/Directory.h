@@ -23,6 +23,7 @@
 #pragma once
 
 #include <zolib/Export.h>
+#include <zolib/LargeFiles.h>
 #include <zolib/containers/List.h>
 #include <zolib/fs/Entry.h>
 

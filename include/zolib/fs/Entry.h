@@ -18,6 +18,7 @@
 #pragma once
 
 #include <zolib/Export.h>
+#include <zolib/LargeFiles.h>
 #include <zolib/fs/Path.h>
 
 #include <sys/stat.h>

@@ -29,6 +29,7 @@
 #pragma once
 
 #include <zolib/Export.h>
+#include <zolib/LargeFiles.h>
 
 #include <pthread.h>
 #include <sys/types.h>

@@ -15,9 +15,21 @@
 
 namespace zolib_internal {
 
-// The helpers copy in host order, which is the forms' order only on a
-// little-endian host.
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "ZoLib needs a little-endian host");
+// A big-endian host reverses each value's bytes; a little-endian one copies.
+template <typename T>
+inline T Little(T value) {
+    if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) {
+        unsigned char bytes[sizeof value];
+        memcpy(bytes, &value, sizeof value);
+        for (size_t i = 0; i < sizeof value / 2; i++) {
+            unsigned char byte = bytes[i];
+            bytes[i] = bytes[sizeof value - 1 - i];
+            bytes[sizeof value - 1 - i] = byte;
+        }
+        memcpy(&value, bytes, sizeof value);
+    }
+    return value;
+}
 
 // A fixed-width value (integer or IEEE 754 float) stored at `p`.
 template <typename T>
@@ -25,13 +37,14 @@ inline T Load(const char* p) {
     static_assert(std::is_arithmetic<T>::value, "Load reads numbers");
     T value;
     memcpy(&value, p, sizeof value);
-    return value;
+    return Little(value);
 }
 
 // Writes `value` at `p`; returns the position after it.
 template <typename T>
 inline char* Store(char* p, T value) {
     static_assert(std::is_arithmetic<T>::value, "Store writes numbers");
+    value = Little(value);
     memcpy(p, &value, sizeof value);
     return p + sizeof value;
 }
