@@ -1,7 +1,6 @@
-// Byte order of the bag's byte forms. The flat form, the zip block's length
-// word and bag files are little-endian on every host; a big-endian host
-// converts fields and element values as it writes and reads them. On a
-// little-endian host every helper here is a plain copy.
+// Byte order of element values in the bag's byte forms, which are
+// little-endian on every host (the fields and length words convert in
+// FlatFormat.h's Load/Store). On a little-endian host nothing here does work.
 #pragma once
 
 #include <zolib/bag/Bag.h>
@@ -13,18 +12,6 @@ namespace zolib_internal {
 
 constexpr bool kBigEndian = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
 static_assert(kBigEndian || __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "unknown byte order");
-
-// A 32-bit field of a byte form.
-inline void StoreLittle32(void* p, uint32_t value) {
-    if constexpr (kBigEndian) value = __builtin_bswap32(value);
-    memcpy(p, &value, 4);
-}
-inline uint32_t LoadLittle32(const void* p) {
-    uint32_t value;
-    memcpy(&value, p, 4);
-    if constexpr (kBigEndian) value = __builtin_bswap32(value);
-    return value;
-}
 
 // The width of the values an element of `type` holds when they must change
 // order between host and byte form: the integer and floating types. Strings,
