@@ -49,7 +49,12 @@ void ZoArgs::Extract(int argc, const char* const* argv) {
         const char* arg = argv[i];
         if (arg == nullptr) continue;
         if (!IsSign(arg[0])) {
-            if (key != nullptr) bag->Setstring(key, arg, 0);
+            // A value the bag refuses (no memory, or the option is a flag)
+            // ends the option: a later value must never take its place.
+            if (key != nullptr && !bag->Setstring(key, arg, 0)) {
+                free(key);
+                key = nullptr;
+            }
             continue;
         }
         Record(bag, key);

@@ -9,6 +9,7 @@
 using zolib_internal::CopyOnto;
 using zolib_internal::CopyToList;
 using zolib_internal::FreeItem;
+using zolib_internal::ItemCount;
 using zolib_internal::ItemList;
 using zolib_internal::Items;
 using zolib_internal::kPacked;
@@ -21,22 +22,30 @@ ZoBag::ZoBag(unsigned long what, int initial)
     : what(static_cast<uint32_t>(what)),
       who(0),
       when(0),
-      itemList(new ItemList(initial > 0 ? initial : 20, 1)) {}
+      itemList(zolib_internal::NewItemList(initial > 0 ? initial : 20)) {}
 
+// Whole or empty: a copy that runs out of memory drops what it had copied.
 ZoBag::ZoBag(ZoBag* other)
     : what(other ? other->what : 0),
       who(other ? other->who : 0),
       when(other ? other->when : 0),
-      itemList(new ItemList(other ? other->CountItems() : 0, 1)) {
-    if (other == nullptr) return;
+      itemList(zolib_internal::NewItemList(other ? other->CountItems() : 0)) {
+    if (other == nullptr || itemList == nullptr) return;
     ItemList* from = Items(other->itemList);
-    for (long i = 0; i < from->Size(); i++)
-        CopyToList(itemList, from->At(i), 0, kPacked);
+    for (long i = 0, n = ItemCount(from); i < n; i++) {
+        if (!CopyToList(itemList, from->At(i), 0, kPacked)) {
+            ItemList* items = Items(itemList);
+            for (long k = 0; k < items->Size(); k++)
+                FreeItem(items->At(k), kPacked);
+            items->Clean();
+            return;
+        }
+    }
 }
 
 ZoBag::~ZoBag() {
     ItemList* items = Items(itemList);
-    for (long i = 0; i < items->Size(); i++)
+    for (long i = 0, n = ItemCount(items); i < n; i++)
         FreeItem(items->At(i), kPacked);
     delete itemList;
 }
@@ -51,7 +60,7 @@ T_Item* ZoBag::Find(const char* name) {
     // As FindItem(itemList, hash), without a virtual call per item.
     int32_t hash = static_cast<int32_t>(Hash(name));
     ItemList* items = Items(itemList);
-    for (long i = 0, n = items->Size(); i < n; i++)
+    for (long i = 0, n = ItemCount(items); i < n; i++)
         if (items->At(i)->hash == hash) return items->At(i);
     return nullptr;
 }
@@ -60,8 +69,10 @@ bool ZoBag::Setdata(const char* name, T_Data type, const void* data, int size, i
     if (name == nullptr || size < 0 || (data == nullptr && size > 0)) return false;
     T_Item* item = Find(name);
     if (item == nullptr) {
+        if (zolib_internal::ListOf(itemList) == nullptr) return false;
         item = NewPackedItem(static_cast<int32_t>(Hash(name)), name, strlen(name), type, data,
                              static_cast<uint32_t>(size));
+        if (item == nullptr) return false;
         if (!itemList->AddItem(item)) {
             FreeItem(item, kPacked);
             return false;
@@ -70,7 +81,9 @@ bool ZoBag::Setdata(const char* name, T_Data type, const void* data, int size, i
     }
     if (item->type != type) return false;
     if (index == 0 || index > item->count) {
-        AddIndex(item, NewElem(data, static_cast<uint32_t>(size), kPacked));
+        T_Elem* elem = NewElem(data, static_cast<uint32_t>(size), kPacked);
+        if (elem == nullptr) return false;
+        AddIndex(item, elem);
         return true;
     }
     T_Elem* elem = SeekIndex(item, index);
@@ -81,6 +94,7 @@ bool ZoBag::Setdata(const char* name, T_Data type, const void* data, int size, i
     // Copy before freeing: `data` may point into the block being replaced.
     // Bytes packed with their record stay until the element goes.
     void* block = malloc(size > 0 ? size : 1);
+    if (block == nullptr) return false;
     if (size > 0) memcpy(block, data, size);
     zolib_internal::FreeData(elem);
     elem->data = block;
@@ -197,10 +211,11 @@ int ZoBag::CountItem(const char* name) {
 }
 
 int ZoBag::CountItems() {
-    return static_cast<int>(itemList->Size());
+    return static_cast<int>(ItemCount(itemList));
 }
 
 bool ZoBag::GetInfo(int i, char** name, T_Data* type, int* count) {
+    if (itemList == nullptr) return false;
     T_Item* item = static_cast<T_Item*>(itemList->GetItem(i));
     if (item == nullptr) return false;
     if (name != nullptr) *name = item->name;
@@ -216,7 +231,9 @@ bool ZoBag::CopyItem(ZoBag* source, const char* name, int index) {
     if (index != 0 && index > from->count) return false;
     if (index < 0) index = 1;
     T_Item* here = Find(name);
-    if (here == nullptr) return CopyToList(itemList, from, index, kPacked);
+    if (here == nullptr)
+        return zolib_internal::ListOf(itemList) != nullptr &&
+               CopyToList(itemList, from, index, kPacked);
     // Copying an item onto itself: the chain is copied before it grows.
     return CopyOnto(here, from, index, kPacked);
 }
@@ -244,6 +261,7 @@ bool ZoBag::RenameItem(const char* oldName, const char* newName) {
     if (item == nullptr || newName == nullptr || Find(newName) != nullptr) return false;
     size_t length = strlen(newName);
     char* copy = static_cast<char*>(malloc(length + 1));
+    if (copy == nullptr) return false;
     memcpy(copy, newName, length + 1);
     zolib_internal::FreeName(item);
     item->name = copy;

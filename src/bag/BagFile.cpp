@@ -2,10 +2,12 @@
 #include <zolib/bag/Bag.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "bag/internal/Records.h"
 
@@ -24,7 +26,8 @@ struct FileCloser {
 
 // Reads up to `length` bytes, growing the block only as bytes arrive, so a
 // length word larger than the file costs no more than the file itself.
-HeapBlock ReadUpTo(FILE* file, uint32_t length, size_t* got) {
+// *starved tells a block that could not grow from a short file.
+HeapBlock ReadUpTo(FILE* file, uint32_t length, size_t* got, bool* starved) {
     const size_t kStep = 64 * 1024;
     HeapBlock bytes;
     size_t capacity = 0;
@@ -33,7 +36,10 @@ HeapBlock ReadUpTo(FILE* file, uint32_t length, size_t* got) {
         if (*got == capacity) {
             capacity = std::min<size_t>(length, std::max(kStep, capacity * 2));
             char* grown = static_cast<char*>(realloc(bytes.get(), capacity));
-            if (grown == nullptr) break;
+            if (grown == nullptr) {
+                *starved = true;
+                break;
+            }
             bytes.release();
             bytes.reset(grown);
         }
@@ -50,7 +56,7 @@ bool SaveToFile(const char* path, ZoBag* bag) {
     if (path == nullptr || bag == nullptr) return false;
     unsigned long size = bag->FlatSize(true);
     HeapBlock flat(static_cast<char*>(malloc(size)));
-    if (!bag->Flatten(flat.get(), &size, true)) return false;
+    if (!flat || !bag->Flatten(flat.get(), &size, true)) return false;
     FILE* file = fopen(path, "w+");
     if (file == nullptr) return false;
     char length[kFileLengthSize];
@@ -64,14 +70,21 @@ ZoBag* LoadFromFile(const char* path) {
     if (path == nullptr) return nullptr;
     std::unique_ptr<FILE, FileCloser> file(fopen(path, "r"));
     if (!file) return nullptr;
-    ZoBag* bag = new ZoBag(0, 0);
+    std::unique_ptr<ZoBag> bag(new (std::nothrow) ZoBag(0, 0));
+    if (!bag) return nullptr;
     char word[kFileLengthSize];
-    if (fread(word, sizeof word, 1, file.get()) != 1) return bag;
+    if (fread(word, sizeof word, 1, file.get()) != 1) return bag.release();
     uint32_t length = Get32(word);
     size_t got;
-    HeapBlock bytes = ReadUpTo(file.get(), length, &got);
-    if (got == length && bytes) bag->Unflatten(bytes.get(), length);
-    return bag;
+    bool starved = false;
+    HeapBlock bytes = ReadUpTo(file.get(), length, &got, &starved);
+    if (starved) return nullptr;
+    // Without memory the result is null, never a part of the file's bag: a
+    // failed Unflatten is told from bad bytes by the allocator's ENOMEM.
+    errno = 0;
+    if (got == length && bytes && !bag->Unflatten(bytes.get(), length) && errno == ENOMEM)
+        return nullptr;
+    return bag.release();
 }
 
 // ---- printing ----
@@ -145,7 +158,8 @@ void ZoBag::PrintToStream() {
     printf("when\t= %ld\n", static_cast<long>(static_cast<int32_t>(when)));
     printf("Flat\t= %ld bytes\n", static_cast<long>(FlatSize(false)));
     T_Item* item;
-    for (long i = 0; (item = static_cast<T_Item*>(itemList->GetItem(i))) != nullptr; i++) {
+    for (long i = 0; itemList != nullptr && (item = static_cast<T_Item*>(itemList->GetItem(i)));
+         i++) {
         printf("Item '%s' had %d element(s)\n", item->name, item->count);
         int k = 1;
         for (const T_Elem* elem = item->first; elem != nullptr; elem = elem->next)

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "bag/internal/ByteOrder.h"
 #include "bag/internal/Records.h"
@@ -15,6 +16,7 @@ using zolib_internal::FlatReader;
 using zolib_internal::FreeItem;
 using zolib_internal::Get32;
 using zolib_internal::HeapBlock;
+using zolib_internal::ItemCount;
 using zolib_internal::ItemList;
 using zolib_internal::Items;
 using zolib_internal::kBodyShift;
@@ -46,7 +48,9 @@ bool ReadElem(FlatReader& in, T_Elem** elem, Layout layout) {
     uint32_t size;
     const char* data;
     if (!in.Read32(&size) || (data = in.Take(size)) == nullptr) return false;
-    *elem = NewElem(data, size, layout);
+    T_Elem* made = NewElem(data, size, layout);
+    if (made == nullptr) return false;
+    *elem = made;
     return true;
 }
 
@@ -72,20 +76,26 @@ bool ReadItem(FlatReader& in, T_Item** out, Layout layout) {
             room += zolib_internal::ElemRoom(size);
         }
         T_Item* item = NewPackedItem(static_cast<int32_t>(hash), name, nameLength, itemType, room);
+        if (item == nullptr) return false;
         T_Elem** tail = &item->first;
         for (int32_t i = 0; i < elements; i++) {
             uint32_t size = 0;
             in.Read32(&size);
             const char* data = in.Take(size);
-            *tail = zolib_internal::PackElem(item, data, size);
+            // Only an item too large for one block has elements of their own.
+            if ((*tail = zolib_internal::PackElem(item, data, size)) == nullptr) {
+                FreeItem(item, layout);
+                return false;
+            }
             zolib_internal::SwapValues(itemType, (*tail)->data, size);
             tail = &(*tail)->next;
+            item->count++;
         }
-        item->count = elements;
         *out = item;
         return true;
     }
     T_Item* item = NewItem(static_cast<int32_t>(hash), name, nameLength, itemType);
+    if (item == nullptr) return false;
     T_Elem** tail = &item->first;
     for (int32_t i = 0; i < elements; i++) {
         if (!ReadElem(in, tail, layout)) {
@@ -171,7 +181,7 @@ char* UnflattenItem(T_Item** item, const char* p) {
 unsigned long ZoBag::FlatSize(bool zip) {
     unsigned long size = kFlatHeader;
     ItemList* items = Items(itemList);
-    for (long i = 0; i < items->Size(); i++)
+    for (long i = 0, n = ItemCount(items); i < n; i++)
         size += FlatSizeItem(items->At(i));
     return zip ? MaxZippedSize(size - 1) + 1 : size;
 }
@@ -181,9 +191,10 @@ char* ZoBag::FlattenBody(char* p, uint32_t sizeField) {
     p = Put32(p, who);
     p = Put32(p, when);
     p = Put32(p, sizeField);
-    p = Put32(p, static_cast<uint32_t>(itemList->Size()));
     ItemList* items = Items(itemList);
-    for (long i = 0; i < items->Size(); i++)
+    long n = ItemCount(items);
+    p = Put32(p, static_cast<uint32_t>(n));
+    for (long i = 0; i < n; i++)
         p = FlattenItem(items->At(i), p);
     return p;
 }
@@ -203,6 +214,7 @@ bool ZoBag::Flatten(char* buffer, unsigned long* size, bool zip) {
     // plain length: the lead is not part of it.
     uint32_t body = static_cast<uint32_t>(plain - kBodyShift);
     HeapBlock scratch(static_cast<char*>(malloc(body)));
+    if (!scratch) return false;
     FlattenBody(scratch.get(), body);
     char* block = PutLead(buffer, kZippedFlag);
     if (Zip(scratch.get(), body, size, -1, block, false) == nullptr) return false;
@@ -234,16 +246,18 @@ bool ZoBag::Unflatten(const char* buffer, unsigned long length) {
     // Items go straight into the list, which grows once for all of them (the
     // count is bounded by the bytes); a damaged record takes every item of
     // this call out again, so a failure adds nothing.
-    long before = itemList->Size();
-    itemList->IncTo(before + items);
-    if (itemList->Length() < before + items) return false;  // no room to be had
+    ItemList* list = zolib_internal::ListOf(itemList);
+    if (list == nullptr) return false;
+    long before = list->Size();
+    list->IncTo(before + items);
+    if (list->Length() < before + items) return false;  // no room to be had
     for (int32_t i = 0; i < items; i++) {
         T_Item* item;
         if (!ReadItem(in, &item, kPacked)) {
-            DropItems(itemList, before);
+            DropItems(list, before);
             return false;
         }
-        Items(itemList)->Push(item);
+        list->Push(item);
     }
     return true;
 }
@@ -255,6 +269,7 @@ bool ZoBag::Setbag(const char* name, ZoBag* bag, int index) {
     unsigned long size = bag->FlatSize(false);
     if (size > INT32_MAX) return false;
     HeapBlock flat(static_cast<char*>(malloc(size)));
+    if (!flat) return false;
     bag->Flatten(flat.get(), nullptr, false);
     return Setdata(name, T_BAG, flat.get(), static_cast<int>(size), index);
 }
@@ -263,8 +278,9 @@ bool ZoBag::Getbag(const char* name, ZoBag** bag, int index) {
     void* data;
     int size;
     if (bag == nullptr || !Getdata(name, T_BAG, &data, &size, index)) return false;
-    ZoBag* rebuilt = new ZoBag(0, 0);
-    if (!rebuilt->Unflatten(static_cast<const char*>(data), static_cast<unsigned long>(size))) {
+    ZoBag* rebuilt = new (std::nothrow) ZoBag(0, 0);
+    if (rebuilt == nullptr ||
+        !rebuilt->Unflatten(static_cast<const char*>(data), static_cast<unsigned long>(size))) {
         delete rebuilt;
         *bag = nullptr;
         return false;

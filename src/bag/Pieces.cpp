@@ -1,6 +1,7 @@
 // Splitting a bag into pieces of bounded flat size, and merging pieces.
 #include <zolib/bag/Bag.h>
 
+#include <new>
 #include <unordered_map>
 
 #include "bag/internal/Records.h"
@@ -31,13 +32,19 @@ struct Slot {
     T_Item* item;
     T_Elem* last;
     T_Elem* beforeLast;  // when known: the element before `last`
+    // Concat: the item's last element and count before it grew (kept = -1
+    // while untouched), so that a failure can cut it back.
+    T_Elem* keptLast = nullptr;
+    int32_t kept = -1;
 };
 
-// The first item of each hash in `list`, as a lookup by name finds it.
+// The first item of each hash in `list` (a bag's list, possibly null), as a
+// lookup by name finds it.
 std::unordered_map<int32_t, Slot> FirstByHash(ZoList* list) {
     std::unordered_map<int32_t, Slot> slots;
     T_Item* item;
-    for (long i = 0; (item = static_cast<T_Item*>(list->GetItem(i))) != nullptr; i++)
+    for (long i = 0; list != nullptr && (item = static_cast<T_Item*>(list->GetItem(i))) != nullptr;
+         i++)
         slots.emplace(item->hash, Slot{item, nullptr, nullptr});
     return slots;
 }
@@ -72,7 +79,7 @@ class Splitter {
           pieces(pieces),
           limit(limit),
           itemsOf(itemsOf),
-          piece(new ZoBag(0, 0)) {}
+          piece(NewPiece()) {}
     ~Splitter() { delete piece; }  // a piece not handed over
     Splitter(const Splitter&) = delete;
     Splitter& operator=(const Splitter&) = delete;
@@ -80,7 +87,8 @@ class Splitter {
     // Distributes the elements of every item of `items`, then hands over the
     // last piece (also an empty one). False when an element does not fit.
     bool Run(ZoList* items) {
-        for (long i = 0, n = items->Size(); i < n; i++)
+        if (piece == nullptr) return false;
+        for (long i = 0, n = zolib_internal::ItemCount(items); i < n; i++)
             if (!SplitItem(static_cast<T_Item*>(items->GetItem(i)))) return false;
         return HandOver();
     }
@@ -93,6 +101,15 @@ class Splitter {
     void TakeBack(int32_t hash, int p);
     bool HandOver();
     bool NextPiece();
+    // An empty bag with its item list, or null without memory.
+    ZoBag* NewPiece() const {
+        ZoBag* bag = new (std::nothrow) ZoBag(0, 0);
+        if (bag != nullptr && itemsOf(bag) == nullptr) {
+            delete bag;
+            bag = nullptr;
+        }
+        return bag;
+    }
 
     std::unordered_map<int32_t, Slot> sources;  // the bag's items by hash
     std::unordered_map<int32_t, Slot> placed;   // the current piece's items
@@ -114,7 +131,8 @@ bool Splitter::SplitItem(T_Item* item) {
     Slot* target = nullptr;  // the item's slot in the current piece, once looked up
     for (int s = 1, p = 1; s <= item->count; s++, p++) {
         if (OverRoomLeft(item, source, elem)) return false;
-        if (elem != nullptr) target = Place(hash, source, elem, target);
+        if (elem != nullptr && (target = Place(hash, source, elem, target)) == nullptr)
+            return false;  // out of memory
         if (static_cast<long>(size) > limit) {
             if (fresh) return false;  // the element alone is too large
             TakeBack(hash, p);
@@ -139,8 +157,8 @@ bool Splitter::OverRoomLeft(const T_Item* item, const T_Item* source, const T_El
 }
 
 // Appends a copy of `elem` to the piece's item of this hash (`target` when
-// already looked up), made when absent. Returns the item's slot, or null when
-// no item could be added.
+// already looked up), made when absent. Returns the item's slot, or null
+// without memory.
 Slot* Splitter::Place(int32_t hash, T_Item* source, T_Elem* elem, Slot* target) {
     if (target == nullptr) {
         auto into = placed.find(hash);
@@ -148,6 +166,7 @@ Slot* Splitter::Place(int32_t hash, T_Item* source, T_Elem* elem, Slot* target) 
     }
     if (target == nullptr) return PlaceNewItem(hash, source, elem);
     T_Elem* copy = zolib_internal::PackElem(target->item, elem->data, elem->size);
+    if (copy == nullptr) return nullptr;
     LastElem(*target)->next = copy;
     target->beforeLast = target->last;
     target->last = copy;
@@ -169,7 +188,12 @@ Slot* Splitter::PlaceNewItem(int32_t hash, T_Item* source, T_Elem* elem) {
         room += zolib_internal::ElemRoom(e->size);
     }
     T_Item* created = NewPackedItem(source->hash, source->name, nameLength, source->type, room);
+    if (created == nullptr) return nullptr;
     created->first = zolib_internal::PackElem(created, elem->data, elem->size);
+    if (created->first == nullptr) {
+        FreeItem(created, kPacked);
+        return nullptr;
+    }
     created->count = 1;
     if (!Append(itemsOf(piece), created)) {
         FreeItem(created, kPacked);
@@ -222,7 +246,8 @@ bool Splitter::HandOver() {
 
 bool Splitter::NextPiece() {
     if (!HandOver()) return false;
-    piece = new ZoBag(0, 0);
+    piece = NewPiece();
+    if (piece == nullptr) return false;
     placed = {};  // clear() would cost the old bucket count every piece
     size = kFlatHeader;
     fresh = true;
@@ -233,25 +258,45 @@ bool Splitter::NextPiece() {
 
 bool ZoBag::Split(ZoList* pieces, long limit) {
     if (pieces == nullptr) return false;
-    Splitter splitter(itemList, pieces, limit, [](ZoBag* piece) { return piece->itemList; });
-    if (splitter.Run(itemList)) return true;
+    // The hash tables throw std::bad_alloc when they cannot grow: caught here
+    // (and in Concat), it fails the call as any refused allocation does.
+    try {
+        Splitter splitter(itemList, pieces, limit, [](ZoBag* piece) { return piece->itemList; });
+        if (splitter.Run(itemList)) return true;
+    } catch (const std::bad_alloc&) {
+    }
     DeleteBags(pieces);
     return false;
 }
 
-// As this->CopyItem(bag, name, 0) for every item of every piece, with hash
-// tables for the lookups and the last element of each item remembered, so
-// that merging many pieces stays linear.
-bool ZoBag::Concat(ZoList* pieces) {
-    if (pieces == nullptr) return true;
-    std::unordered_map<int32_t, Slot> mine = FirstByHash(itemList);
+namespace {
+
+// Cuts the items Concat grew back to what they held, and drops the items it
+// added (from position `before` of `list` on).
+void Undo(std::unordered_map<int32_t, Slot>& slots, ZoList* list, long before) {
+    for (auto& entry : slots) {
+        Slot& slot = entry.second;
+        if (slot.kept < 0) continue;
+        FreeIndex(slot.keptLast->next);  // appended elements have blocks of their own
+        slot.keptLast->next = nullptr;
+        slot.item->count = slot.kept;
+    }
+    for (long i = zolib_internal::ItemCount(list) - 1; i >= before; i--) {
+        FreeItem(static_cast<T_Item*>(list->GetItem(i)), kPacked);
+        list->DelItem(i);
+    }
+}
+
+// The merge of ZoBag::Concat into `list` (its slots in `mine`). False
+// without memory.
+bool Merge(ZoList* list, std::unordered_map<int32_t, Slot>& mine, ZoList* pieces, ItemsOf itemsOf) {
     ZoBag* bag;
     for (long b = 0; (bag = static_cast<ZoBag*>(pieces->GetItem(b))) != nullptr; b++) {
-        std::unordered_map<int32_t, Slot> theirs = FirstByHash(bag->itemList);
-        long items = bag->itemList->Size();
-        for (long j = 0; j < items; j++) {
-            T_Item* item = static_cast<T_Item*>(bag->itemList->GetItem(j));
-            int32_t hash = static_cast<int32_t>(Hash(item->name));
+        ZoList* items = itemsOf(bag);
+        std::unordered_map<int32_t, Slot> theirs = FirstByHash(items);
+        for (long j = 0, n = zolib_internal::ItemCount(items); j < n; j++) {
+            T_Item* item = static_cast<T_Item*>(items->GetItem(j));
+            int32_t hash = static_cast<int32_t>(ZoBag::Hash(item->name));
             auto from = theirs.find(hash);
             if (from == theirs.end()) continue;
             T_Item* source = from->second.item;
@@ -259,19 +304,49 @@ bool ZoBag::Concat(ZoList* pieces) {
             T_Elem* last;
             auto here = mine.find(hash);
             if (here != mine.end()) {
+                Slot& slot = here->second;
                 int copied;
                 T_Elem* chain = CopyChain(source->first, true, &copied, kPacked, &last);
-                LastElem(here->second)->next = chain;
-                here->second.last = last;
-                here->second.item->count += copied;
+                if (chain == nullptr) return false;
+                if (slot.kept == -1) {
+                    slot.keptLast = LastElem(slot);
+                    slot.kept = slot.item->count;
+                }
+                LastElem(slot)->next = chain;
+                slot.last = last;
+                slot.item->count += copied;
                 continue;
             }
             T_Item* added = CopyItemFrom(source, source->first, true, kPacked, &last);
-            if (Append(itemList, added))
-                mine.emplace(hash, Slot{added, last, nullptr});
-            else
+            if (added == nullptr) return false;
+            if (!Append(list, added)) {
                 FreeItem(added, kPacked);
+                return false;
+            }
+            // An added item goes whole on failure: it needs no cut (kept -2).
+            mine.emplace(hash, Slot{added, last, nullptr, nullptr, -2});
         }
     }
     return true;
+}
+
+}  // namespace
+
+// As this->CopyItem(bag, name, 0) for every item of every piece, with hash
+// tables for the lookups and the last element of each item remembered, so
+// that merging many pieces stays linear. Without memory, the bag is left as
+// it was.
+bool ZoBag::Concat(ZoList* pieces) {
+    if (pieces == nullptr) return true;
+    ZoList* list = zolib_internal::ListOf(itemList);
+    if (list == nullptr) return false;
+    long before = list->Size();
+    std::unordered_map<int32_t, Slot> mine;
+    try {
+        mine = FirstByHash(list);
+        if (Merge(list, mine, pieces, [](ZoBag* bag) { return bag->itemList; })) return true;
+    } catch (const std::bad_alloc&) {
+    }
+    Undo(mine, list, before);
+    return false;
 }

@@ -72,10 +72,16 @@ T_Elem* NewElem(const void* data, uint32_t size, Layout layout) {
     T_Elem* elem;
     if (layout == kPacked) {
         elem = static_cast<T_Elem*>(malloc(kPackedDataAt + room));
+        if (elem == nullptr) return nullptr;
         elem->data = PackedData(elem);
     } else {
         elem = static_cast<T_Elem*>(malloc(sizeof(T_Elem)));
+        if (elem == nullptr) return nullptr;
         elem->data = malloc(room);
+        if (elem->data == nullptr) {
+            free(elem);
+            return nullptr;
+        }
     }
     elem->size = size;
     if (size > 0) memcpy(elem->data, data, size);
@@ -89,8 +95,13 @@ void FreeData(T_Elem* elem) {
 
 T_Item* NewItem(int32_t hash, const char* name, size_t nameLength, T_Data type) {
     T_Item* item = static_cast<T_Item*>(malloc(sizeof(T_Item)));
+    if (item == nullptr) return nullptr;
     item->hash = hash;
     item->name = static_cast<char*>(malloc(nameLength + 1));
+    if (item->name == nullptr) {
+        free(item);
+        return nullptr;
+    }
     if (nameLength > 0) memcpy(item->name, name, nameLength);
     item->name[nameLength] = '\0';
     item->type = type;
@@ -109,11 +120,16 @@ T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data 
     if (!nameInside) used = Align8(kNameAt);
     if (used + room > UINT32_MAX) room = 0;
     T_Item* item = static_cast<T_Item*>(malloc(used + room));
+    if (item == nullptr) return nullptr;
     SetField(item, kBlockSizeAt, used + room);
     SetField(item, kUsedAt, used);
     SetField(item, kLengthAt, nameLength < kCountName ? nameLength : kCountName);
     item->hash = hash;
     item->name = nameInside ? PackedName(item) : static_cast<char*>(malloc(nameLength + 1));
+    if (item->name == nullptr) {
+        free(item);
+        return nullptr;
+    }
     CopyBytes(item->name, name, nameLength);
     item->name[nameLength] = '\0';
     item->type = type;
@@ -138,7 +154,12 @@ T_Elem* PackElem(T_Item* item, const void* data, uint32_t size) {
 T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data type,
                       const void* data, uint32_t size) {
     T_Item* item = NewPackedItem(hash, name, nameLength, type, ElemRoom(size));
+    if (item == nullptr) return nullptr;
     item->first = PackElem(item, data, size);
+    if (item->first == nullptr) {
+        FreeItem(item, kPacked);
+        return nullptr;
+    }
     item->count = 1;
     return item;
 }
@@ -199,6 +220,12 @@ T_Elem* CopyChain(T_Elem* from, bool all, int* copied, Layout layout, T_Elem** l
     *copied = 0;
     for (T_Elem* e = from; e != nullptr; e = all ? e->next : nullptr) {
         T_Elem* copy = NewElem(e->data, e->size, layout);
+        if (copy == nullptr) {
+            FreeIndex(head);  // elements of their own, whatever the layout
+            *copied = 0;
+            if (last != nullptr) *last = nullptr;
+            return nullptr;
+        }
         (tail == nullptr ? head : tail->next) = copy;
         tail = copy;
         ++*copied;
@@ -215,18 +242,34 @@ T_Item* CopyItemFrom(T_Item* src, T_Elem* from, bool all, Layout layout, T_Elem*
         for (T_Elem* e = from; e != nullptr; e = all ? e->next : nullptr)
             room += zolib_internal::ElemRoom(e->size);
         fresh = NewPackedItem(src->hash, src->name, NameLength(src), src->type, room);
+        if (fresh == nullptr) return nullptr;
         T_Elem** link = &fresh->first;
         for (T_Elem* e = from; e != nullptr; e = all ? e->next : nullptr) {
             tail = *link = zolib_internal::PackElem(fresh, e->data, e->size);
+            if (tail == nullptr) {
+                FreeItem(fresh, kPacked);
+                return nullptr;
+            }
             link = &tail->next;
             fresh->count++;
         }
     } else {
         fresh = NewItem(src->hash, src->name, NameLength(src), src->type);
-        AddIndex(fresh, NewElem(from->data, from->size, kLoose));
+        if (fresh == nullptr) return nullptr;
+        fresh->first = NewElem(from->data, from->size, kLoose);
         int copied = 0;
-        if (all) fresh->first->next = CopyChain(from->next, true, &copied, kLoose, &tail);
-        fresh->count += copied;
+        if (fresh->first != nullptr && all && from->next != nullptr) {
+            fresh->first->next = CopyChain(from->next, true, &copied, kLoose, &tail);
+            if (fresh->first->next == nullptr) {
+                FreeItem(fresh, kLoose);
+                return nullptr;
+            }
+        }
+        if (fresh->first == nullptr) {
+            FreeItem(fresh, kLoose);
+            return nullptr;
+        }
+        fresh->count = 1 + copied;
         if (tail == nullptr) tail = fresh->first;
     }
     if (last != nullptr) *last = tail;
@@ -255,6 +298,7 @@ bool CopyToList(ZoList* list, T_Item* src, int index, Layout layout) {
     T_Elem* from = CopyStart(src, index);
     if (from == nullptr) return false;
     T_Item* fresh = CopyItemFrom(src, from, index == 0, layout);
+    if (fresh == nullptr) return false;
     if (!list->AddItem(fresh)) {
         FreeItem(fresh, layout);
         return false;
@@ -267,6 +311,7 @@ bool CopyOnto(T_Item* dest, T_Item* src, int index, Layout layout) {
     if (from == nullptr) return false;
     int copied;
     T_Elem* chain = CopyChain(from, index == 0, &copied, layout);
+    if (chain == nullptr) return false;
     AppendChain(dest, chain, copied);
     return true;
 }

@@ -190,6 +190,7 @@ char* Zip(const char* src, unsigned long srcLength, unsigned long* outLength, in
     if (src == nullptr) src = &kNothing;
     unsigned long cap = srcLength + static_cast<unsigned long>(srcLength * 0.1) + 12;
     char* out = dst != nullptr ? dst : static_cast<char*>(malloc(cap + kZipLengthSize));
+    if (out == nullptr) return nullptr;
     uLongf streamLength = cap;
     if (Deflate(reinterpret_cast<Bytef*>(out + kZipLengthSize), &streamLength,
                 reinterpret_cast<const Bytef*>(src), srcLength, level) != Z_OK) {
@@ -226,6 +227,7 @@ char* Unzip(const char* src, unsigned long srcLength, unsigned long* outLength, 
     unsigned long room = std::min(most, kFirstGuess + 16 * streamLength);
     for (;;) {
         char* out = static_cast<char*>(malloc(room > 0 ? room : 1));
+        if (out == nullptr) return nullptr;
         uLongf produced = room;
         int result = Inflate(reinterpret_cast<Bytef*>(out), &produced, stream, streamLength);
         if (result == Z_OK) {

@@ -7,8 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <utility>
 
 namespace {
 
@@ -40,6 +43,24 @@ void* SearchOpen(const char* name) {
     DIR* dir = fdopendir(fd);
     if (dir == nullptr) close(fd);
     return dir;
+}
+
+// A new entry as made, or null (errno ENOMEM) when there was no memory for
+// it or for its strings (it would name nothing).
+template <class T>
+T* Made(T* entry) {
+    if (entry != nullptr && *entry->GetFull() == '\0') {
+        delete entry;
+        entry = nullptr;
+    }
+    if (entry == nullptr) errno = ENOMEM;
+    return entry;
+}
+
+// A new entry or directory named dir + "/" + base, or null without memory.
+ZoEntry* MakeEntry(bool isDir, const char* dir, const char* base) {
+    if (isDir) return Made(new (std::nothrow) ZoDirectory(dir, base, false));
+    return Made(new (std::nothrow) ZoEntry(dir, base));
 }
 
 struct dirent* SearchRead(void* dir) {
@@ -80,8 +101,8 @@ ZoDirectory::ZoDirectory(const ZoEntry* entry, bool create)
 // current directory; only an entry that names nothing has a parent that names
 // nothing too.
 ZoDirectory* ZoEntry::Parent() const {
-    if (*full == '\0') return new ZoDirectory("", "", false);
-    return new ZoDirectory(path, false);
+    if (*full == '\0') return new (std::nothrow) ZoDirectory("", "", false);
+    return Made(new (std::nothrow) ZoDirectory(path, false));
 }
 
 ZoDirectory::~ZoDirectory() {
@@ -126,27 +147,23 @@ ZoEntry* ZoDirectory::NextEntry() {
         if (filterCount > 0 ? !Keep(entryName) : IsDots(entryName)) continue;
 
         char* child = strpath(full, entryName);
+        if (child == nullptr) return nullptr;  // errno ENOMEM
         struct stat st;
         bool isDir = stat(child, &st) == 0 && S_ISDIR(st.st_mode);
         free(child);
-        ZoEntry* entry;
-        if (isDir) {
-            entry = new ZoDirectory(full, entryName, false);
-        } else {
-            entry = new ZoEntry(full, entryName);
-        }
-        entry->Exists();
+        ZoEntry* entry = MakeEntry(isDir, full, entryName);
+        if (entry != nullptr) entry->Exists();
         return entry;
     }
 }
 
 ZoEntry* ZoDirectory::GetEntry(const char* entryName) {
     char* target = strpath(full, entryName);
+    if (target == nullptr) return nullptr;
     struct stat st;
     bool isDir = stat(target, &st) == 0 && S_ISDIR(st.st_mode);
     free(target);
-    if (isDir) return new ZoDirectory(full, entryName, false);
-    return new ZoEntry(full, entryName);
+    return MakeEntry(isDir, full, entryName);
 }
 
 ZoList* ZoDirectory::Search(const char* pattern) {
@@ -169,18 +186,24 @@ ZoList* ZoDirectory::Search(const char* pattern) {
     close(base);
 
     ZoList* list = nullptr;
-    if (rc == 0 && found.gl_pathc > 0) {
-        list = new ZoList(static_cast<long>(found.gl_pathc), 10);
-        for (size_t i = 0; i < found.gl_pathc; i++) {
-            const char* match = found.gl_pathv[i];
-            // An absolute pattern's matches are not inside this directory;
-            // joining them to full would name paths that do not exist.
-            if (match[0] == '/') {
-                list->AddItem(new ZoEntry(match));
-            } else {
-                list->AddItem(new ZoEntry(full, match));
-            }
-        }
+    if (rc == 0 && found.gl_pathc > 0)
+        list = new (std::nothrow) ZoList(static_cast<long>(found.gl_pathc), 10);
+    // Every match or nothing: without memory for one, the list goes.
+    bool whole = list != nullptr;
+    for (size_t i = 0; whole && i < found.gl_pathc; i++) {
+        const char* match = found.gl_pathv[i];
+        // An absolute pattern's matches are not inside this directory;
+        // joining them to full would name paths that do not exist.
+        ZoEntry* entry = match[0] == '/' ? Made(new (std::nothrow) ZoEntry(match))
+                                         : MakeEntry(false, full, match);
+        whole = entry != nullptr && list->AddItem(entry);
+        if (entry != nullptr && !whole) delete entry;
+    }
+    if (list != nullptr && !whole) {
+        for (long i = 0; i < list->Size(); i++)
+            delete static_cast<ZoEntry*>(list->GetItem(i));
+        delete list;
+        list = nullptr;
     }
     globfree(&found);
     return list;
@@ -193,22 +216,30 @@ bool ZoDirectory::Cd(const char* entryName) {
         char* upPath = nullptr;
         char* upName = nullptr;
         splitfull(up, &upPath, &upName);
-        free(full);
-        free(name);
+        if (upPath == nullptr || upName == nullptr) {  // no memory: nothing changes
+            free(upPath);
+            free(upName);
+            return false;
+        }
+        ZoFreeText(full);
+        ZoFreeText(name);
         full = up;
         path = upPath;
         name = upName;
     } else {
         char* target = strpath(full, entryName);
+        if (target == nullptr) return false;
         struct stat st;
-        if (stat(target, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        char* copy = nullptr;
+        if (stat(target, &st) != 0 || !S_ISDIR(st.st_mode) ||
+            (copy = ZoCopyText(entryName)) == nullptr) {
             free(target);
             return false;
         }
-        free(path);
+        ZoFreeText(path);
         path = full;
-        free(name);
-        name = ZoCopyText(entryName);
+        ZoFreeText(name);
+        name = copy;
         full = target;
     }
     // The open listing belongs to the old directory.
@@ -223,27 +254,46 @@ bool ZoDirectory::Cd(const char* entryName) {
 bool ZoDirectory::Mkdir(const char* entryName, unsigned int mode) {
     if (entryName == nullptr || *entryName == '\0') return false;
     char* target = strpath(full, entryName);
+    if (target == nullptr) return false;
     bool ok = mkdir(target, static_cast<mode_t>(mode)) == 0;
     free(target);
     return ok;
 }
 
-std::vector<std::unique_ptr<ZoEntry>> ZoDirectory::Children() {
-    std::vector<std::unique_ptr<ZoEntry>> children;
+bool ZoDirectory::Children(std::vector<std::unique_ptr<ZoEntry>>* children) {
+    // A listing cut short by a lack of memory (for the stream, an entry or
+    // the vector) is no listing: the walks report failure instead of
+    // treating it as the whole directory.
+    errno = 0;
     Rewind(0, nullptr);
-    while (ZoEntry* entry = NextEntry())
-        children.emplace_back(entry);
+    bool whole = stream != nullptr || errno != ENOMEM;
+    try {
+        while (whole) {
+            errno = 0;
+            std::unique_ptr<ZoEntry> entry(NextEntry());
+            if (!entry) {
+                whole = errno != ENOMEM;
+                break;
+            }
+            children->push_back(std::move(entry));
+        }
+    } catch (const std::bad_alloc&) {
+        whole = false;
+    }
     if (stream != nullptr) {
         closedir(stream);
         stream = nullptr;
         current = nullptr;
     }
-    return children;
+    if (!whole) children->clear();
+    return whole;
 }
 
 bool ZoDirectory::Empty(bool recursive) {
+    std::vector<std::unique_ptr<ZoEntry>> children;
+    if (!Children(&children)) return false;
     bool ok = true;
-    for (auto& child : Children()) {
+    for (auto& child : children) {
         if (ok) ok = child->Remove(recursive);
     }
     return ok;
@@ -254,7 +304,9 @@ bool ZoDirectory::Remove(bool recursive) {
     // tree, and then fail on the link anyway.
     if (IsLink(full)) return unlink(full) == 0;
     if (recursive) {
-        for (auto& child : Children())
+        std::vector<std::unique_ptr<ZoEntry>> children;
+        if (!Children(&children)) return false;
+        for (auto& child : children)
             child->Remove(true);
     }
     return rmdir(full) == 0;
@@ -264,6 +316,7 @@ bool ZoDirectory::Copy(const char* dir, const char* base, bool) {
     const char* into = dir ? dir : path;
     if (*into == '\0') return false;
     char* dest = strpath(into, base ? base : name);
+    if (dest == nullptr) return false;
     bool ok = CopyTo(dest, nullptr);
     free(dest);
     return ok;
@@ -275,7 +328,9 @@ bool ZoDirectory::CopyTo(const char* dest, const struct stat* root) {
     struct stat made;
     if (root == nullptr && stat(dest, &made) == 0) root = &made;
 
-    for (auto& child : Children()) {
+    std::vector<std::unique_ptr<ZoEntry>> children;
+    if (!Children(&children)) return false;
+    for (auto& child : children) {
         struct stat own;
         bool known = lstat(child->GetFull(), &own) == 0;
         // A copy made inside the source shows up in its listing; copying it
@@ -284,6 +339,7 @@ bool ZoDirectory::CopyTo(const char* dest, const struct stat* root) {
             continue;
         }
         char* childDest = strpath(dest, child->GetName());
+        if (childDest == nullptr) return false;
         if (auto* sub = dynamic_cast<ZoDirectory*>(child.get())) {
             sub->CopyTo(childDest, root);
         } else if (known && S_ISLNK(own.st_mode) && child->Flavor() != FLAVOR_FILE) {

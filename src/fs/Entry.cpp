@@ -10,6 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+
+char ZoNoText[1] = "";
+
+void ZoFreeText(char* s) {
+    if (s != ZoNoText) free(s);
+}
 
 namespace {
 
@@ -19,8 +26,18 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
 
 // Replaces *slot with fresh, releasing the old string.
 void Replace(char** slot, char* fresh) {
-    free(*slot);
+    ZoFreeText(*slot);
     *slot = fresh;
+}
+
+// Keeps the three strings, or, when one of them could not be made, none: the
+// entry then names nothing.
+void Settle(char** path, char** name, char** full) {
+    if (*path != nullptr && *name != nullptr && *full != nullptr) return;
+    ZoFreeText(*path);
+    ZoFreeText(*name);
+    ZoFreeText(*full);
+    *path = *name = *full = ZoNoText;
 }
 
 }  // namespace
@@ -28,8 +45,8 @@ void Replace(char** slot, char* fresh) {
 ZoEntry::ZoEntry(const char* p)
     : lastStat(nullptr), path(nullptr), name(nullptr), full(nullptr), attr(nullptr), inode(0) {
     full = ZoResolvePath(p, true);
-    if (full == nullptr) full = ZoCopyText("");
-    splitfull(full, &path, &name);
+    if (full != nullptr) splitfull(full, &path, &name);
+    Settle(&path, &name, &full);
 }
 
 ZoEntry::ZoEntry(const char* dir, const char* base)
@@ -47,23 +64,20 @@ ZoEntry::ZoEntry(const ZoEntry* other)
 }
 
 void ZoEntry::Init(const char* dir, const char* base) {
-    if (dir == nullptr) {
-        // Nothing to name: empty strings keep every getter usable and make
-        // every action fail instead of reaching some unintended path.
-        path = ZoCopyText("");
-        name = ZoCopyText("");
-        full = ZoCopyText("");
-        return;
+    if (dir != nullptr) {
+        path = ZoCopyText(dir);
+        name = ZoCopyText(base ? base : "");
+        if (path != nullptr && name != nullptr) full = strpath(path, name);
     }
-    path = ZoCopyText(dir);
-    name = ZoCopyText(base ? base : "");
-    full = strpath(path, name);
+    // Nothing to name: empty strings keep every getter usable and make every
+    // action fail instead of reaching some unintended path.
+    Settle(&path, &name, &full);
 }
 
 ZoEntry::~ZoEntry() {
-    free(path);
-    free(name);
-    free(full);
+    ZoFreeText(path);
+    ZoFreeText(name);
+    ZoFreeText(full);
     delete lastStat;
 }
 
@@ -81,6 +95,7 @@ bool ZoEntry::Exists() {
 bool ZoEntry::Copy(const char* dir, const char* base, bool) {
     if (dir == nullptr || *dir == '\0') return false;
     char* target = strpath(dir, base ? base : name);
+    if (target == nullptr) return false;
     bool ok = copy_file(full, target);
     free(target);
     return ok;
@@ -127,7 +142,8 @@ bool ZoEntry::Changed(int* err) {
     int rc = stat(full, &now);
     if (err != nullptr) *err = rc;
     if (lastStat == nullptr) {
-        lastStat = new struct stat;
+        lastStat = new (std::nothrow) struct stat;
+        if (lastStat == nullptr) return false;  // nothing recorded: the next call records
         if (rc == 0) {
             *lastStat = now;
         } else {
@@ -158,7 +174,7 @@ bool ZoEntry::Rename(const char* newName) {
     // An empty name would make the target the entry's own directory.
     if (newName == nullptr || *newName == '\0') return false;
     char* target = strpath(path, newName);
-    if (rename(full, target) != 0) {
+    if (target == nullptr || rename(full, target) != 0) {
         free(target);
         return false;
     }
@@ -171,7 +187,7 @@ bool ZoEntry::Move(const char* dir) {
     // replace an empty directory there.
     if (dir == nullptr || *dir == '\0' || *name == '\0') return false;
     char* target = strpath(dir, name);
-    if (rename(full, target) != 0) {
+    if (target == nullptr || rename(full, target) != 0) {
         free(target);
         return false;
     }
@@ -182,6 +198,7 @@ bool ZoEntry::Move(const char* dir) {
 bool ZoEntry::Link(bool soft, const char* dir, const char* linkName) {
     if (dir == nullptr || *full == '\0') return false;
     char* at = strpath(dir, linkName ? linkName : name);
+    if (at == nullptr) return false;
     bool ok = (soft ? symlink(full, at) : link(full, at)) == 0;
     free(at);
     return ok;
@@ -245,8 +262,11 @@ ZoEntry* ZoEntry::Original() const {
         target = ZoCopyText(text);
     } else {
         // A relative text counts from the directory that holds the link.
+        errno = 0;
         char* dir = getparent(full);
-        if (dir == nullptr) {
+        if (dir == nullptr && errno == ENOMEM) {
+            target = nullptr;
+        } else if (dir == nullptr) {
             target = stradd("/", text);  // the link lies in the root
         } else if (*dir == '\0') {
             target = ZoCopyText(text);  // full itself is relative
@@ -255,8 +275,14 @@ ZoEntry* ZoEntry::Original() const {
         }
         free(dir);
     }
-    ZoEntry* entry = new ZoEntry(target);
-    free(target);
     free(text);
+    if (target == nullptr) return nullptr;
+    ZoEntry* entry = new (std::nothrow) ZoEntry(target);
+    free(target);
+    // Without memory the entry would name nothing: no target at all.
+    if (entry != nullptr && *entry->full == '\0') {
+        delete entry;
+        entry = nullptr;
+    }
     return entry;
 }

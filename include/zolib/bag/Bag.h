@@ -24,7 +24,9 @@
 // Threads: a bag has no lock; callers serialise every access, reads included.
 // Failure: operations return false (0 for counts) and change nothing: absent
 // item, wrong type, element position out of range for reads, removals and
-// copies. Writes beyond the last element append.
+// copies. Writes beyond the last element append. Without memory a change is
+// refused the same way (the bag is left byte for byte as it was), a copy is
+// empty and a bag answers as empty; no exception leaves the bag.
 #pragma once
 
 #include <zolib/Export.h>
@@ -161,15 +163,16 @@ class ZOLIB_API ZoBag {
     // plain flat size <= limit, filled greedily in item and element order
     // (an empty bag gives one empty piece whatever the limit).
     // Pieces have what = who = when = 0 and belong to the caller. False when
-    // an element cannot fit an empty piece, or a T_BUFFER/T_BAG element the
-    // room left in the current one; then every bag in `pieces` (also those
-    // there before the call) is deleted and the list emptied. The list must
-    // hold only bags.
+    // an element cannot fit an empty piece, a T_BUFFER/T_BAG element the
+    // room left in the current one, or memory runs out; then every bag in
+    // `pieces` (also those there before the call) is deleted and the list
+    // emptied. The list must hold only bags.
     bool Split(ZoList* pieces, long limit);
     // Appends every item of every bag in `pieces`, in list order, to the item
     // of the same hash here (created when absent; types are not compared).
     // The pieces stay the caller's and unchanged; header words are not
-    // touched. Always true (also for null pieces; Split refuses them).
+    // touched. True (also for null pieces; Split refuses them) unless memory
+    // runs out; then the bag is left as it was.
     bool Concat(ZoList* pieces);
 
     // Prints the header words, the flat size and every element to standard

@@ -19,7 +19,9 @@
 // Threads: no lock; one thread at a time per object. Search does not change
 // the current directory, so it is safe beside threads that use relative paths.
 // Failure: false / null as documented per call; construction never fails
-// (InitCheck is true even when the directory is missing).
+// (InitCheck is true even when the directory is missing). A tree operation
+// whose listing runs out of memory returns false rather than walk a part.
+// Without memory a returned entry is null, never one holding null strings.
 #pragma once
 
 #include <zolib/Export.h>
@@ -68,18 +70,19 @@ class ZOLIB_API ZoDirectory : public ZoEntry {
     void Rewind(int count, const char* const* filters);
     // The next listed name as a new ZoDirectory (a directory, or a link to
     // one) or ZoEntry (anything else, also when its status cannot be read).
-    // Exists() has been called on it. Null at the end, on a read error, and
-    // before the first Rewind.
+    // Exists() has been called on it. Null at the end, on a read error, before
+    // the first Rewind, and without memory (errno ENOMEM; the name is lost).
     ZoEntry* NextEntry();
     // The name in this directory, as a new ZoDirectory when it is a directory,
-    // else a new ZoEntry (also when it does not exist). Never null; Exists()
-    // has not been called (inode 0).
+    // else a new ZoEntry (also when it does not exist). Null only without
+    // memory; Exists() has not been called (inode 0).
     ZoEntry* GetEntry(const char* name);
     // Entries of this directory matching a glob pattern ("*", "?", "[...]"),
     // unsorted, as plain ZoEntry objects named full + "/" + match (an
     // absolute pattern names its matches directly). Null when nothing
-    // matches, on a glob error, for a null or empty pattern and when the
-    // directory cannot be entered. The current directory is never changed.
+    // matches, on a glob error, for a null or empty pattern, when the
+    // directory cannot be entered and without memory (never a part of the
+    // matches). The current directory is never changed.
     ZoList* Search(const char* pattern);
 
     // Moves this object to the subdirectory name, or for ".." to its
@@ -90,7 +93,8 @@ class ZOLIB_API ZoDirectory : public ZoEntry {
     // mkdir of full + "/" + name with mode (less the umask).
     bool Mkdir(const char* name, unsigned int mode);
     // Removes the contents, keeping the directory: each child's Remove
-    // (recursive) in turn until one fails; true when none failed.
+    // (recursive) in turn until one fails; true when none failed. False, and
+    // nothing removed at this level, when the listing runs out of memory.
     bool Empty(bool recursive);
 
   protected:
@@ -102,8 +106,9 @@ class ZOLIB_API ZoDirectory : public ZoEntry {
   private:
     bool Keep(const char* entryName) const;
     // Lists every child and closes the stream, so that a deep walk holds one
-    // open directory per object being walked, not one per level.
-    std::vector<std::unique_ptr<ZoEntry>> Children();
+    // open directory per object being walked, not one per level. False, with
+    // no child, when memory ran out before the listing was whole.
+    bool Children(std::vector<std::unique_ptr<ZoEntry>>* children);
     // Copies into dest; children that are the copy's root (made) are skipped.
     bool CopyTo(const char* dest, const struct stat* made);
 };

@@ -44,7 +44,9 @@ class ZOLIB_API ZoEntry {
     // of the root or of a top-level directory names the root, as the system
     // resolves it. A null path (or one that cannot be resolved because the
     // current directory is unreadable) gives an entry that names nothing: all
-    // three strings are "" and every action on it fails.
+    // three strings are "" and every action on it fails. So does a lack of
+    // memory for the strings, in every constructor: an entry never holds a
+    // null string.
     explicit ZoEntry(const char* path);
     // Neither part is normalised; full = strpath(dir, name), so "/" and "b"
     // give "//b". A null name counts as ""; a null dir names nothing.
@@ -111,10 +113,11 @@ class ZOLIB_API ZoEntry {
     // top-level entry such as /usr, whose directory part is /usr itself, it
     // names the same directory. The directory part is resolved as any path
     // is: an empty one (ZoEntry("", "x")) gives the current directory. An
-    // entry that names nothing gives a directory that names nothing.
+    // entry that names nothing gives a directory that names nothing. Null
+    // without memory.
     ZoDirectory* Parent() const;
     // The target of a symbolic link as a new entry, or null when full is not a
-    // link. A relative link text is taken from the link's own directory, as
+    // link or without memory. A relative link text is taken from the link's own directory, as
     // the system resolves it.
     ZoEntry* Original() const;
 
@@ -123,8 +126,10 @@ class ZOLIB_API ZoEntry {
     char* path;             // directory part (owned)
     char* name;             // last component (owned)
     char* full;             // full path (owned)
-    void* attr;             // never set by the library
-    ino_t inode;            // inode seen by the last successful Exists(); 0 before
+    // (An entry that names nothing shares one static "" for all three: the
+    // library frees them, never a subclass.)
+    void* attr;   // never set by the library
+    ino_t inode;  // inode seen by the last successful Exists(); 0 before
 
   private:
     void Init(const char* dir, const char* base);

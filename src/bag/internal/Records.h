@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "bag/internal/FlatFormat.h"
 
@@ -122,6 +123,19 @@ using HeapBlock = std::unique_ptr<char, FreeDeleter>;
 // A bag's item list (only bags' lists may be given).
 inline ItemList* Items(ZoList* list) {
     return static_cast<ItemList*>(list);
+}
+
+// A bag whose list could not be allocated holds a null list: it is empty,
+// and the first change that adds an item makes the list (ListOf).
+inline ZoList* NewItemList(long initial) {
+    return new (std::nothrow) ItemList(initial, 1);
+}
+inline ItemList* ListOf(ZoList*& list) {
+    if (list == nullptr) list = NewItemList(20);
+    return Items(list);
+}
+inline long ItemCount(const ZoList* list) {
+    return list != nullptr ? list->Size() : 0;
 }
 
 }  // namespace zolib_internal

@@ -19,3 +19,10 @@ char* ZoResolvePath(const char* path, bool rootAboveTop);
 // The text of the symbolic link at path, read whole whatever its length;
 // null when path is not a link or cannot be read.
 char* ZoReadLink(const char* path);
+
+// The text of an entry that names nothing: shared and never freed, so such an
+// entry costs no allocation. An entry whose strings cannot all be made (no
+// memory) names nothing.
+extern char ZoNoText[1];
+// free() for an entry's strings: leaves ZoNoText alone.
+void ZoFreeText(char* s);
