@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config zlib1g-dev libgtest-dev libgmock-dev
           clang lld libclang-rt-14-dev nlohmann-json3-dev libsodium-dev
-          nats-server libnats-dev openssl)
+          nats-server libnats-dev openssl
+          help2man doxygen file dpkg-dev)
 if [[ -n "${ZOLIB_EXTRA_PACKAGES:-}" ]]; then
     read -r -a extra <<<"$ZOLIB_EXTRA_PACKAGES"
     packages+=("${extra[@]}")

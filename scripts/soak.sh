@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs the stress tests in their long form: each test for SECONDS seconds
-# (default 60) instead of the test suite's one. The allocation-failure sweep
-# runs its long form before them.
+# Runs the stress tests and the control and cancellation sweeps in their long
+# form: each test for SECONDS seconds (default 60) instead of the suite's one.
+# The allocation-failure sweep runs its long form before them.
 #
 #   scripts/soak.sh [SECONDS] [dev|tsan] [gtest arguments...]
 #
@@ -25,15 +25,17 @@ case "$preset" in
 esac
 
 cmake --preset "$preset" >/dev/null
-cmake --build --preset "$preset" -j 2 --target stress_test alloc_test >/dev/null
+cmake --build --preset "$preset" -j 2 --target stress_test sweep_test alloc_test >/dev/null
 # The allocation-failure sweep's long form (larger inputs) first.
 ZOLIB_ALLOC_LONG=1 \
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     TSAN_OPTIONS=halt_on_error=1 \
     "build/$preset/tests/alloc/alloc_test"
-ZOLIB_SOAK_SECONDS="$seconds" \
-    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
-    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    "build/$preset/tests/stress/stress_test" "$@"
+for program in stress_test sweep_test; do
+    ZOLIB_SOAK_SECONDS="$seconds" \
+        ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+        "build/$preset/tests/stress/$program" "$@"
+done

@@ -2,7 +2,10 @@
 # Builds ZoLib and runs every test:
 #   1. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer,
 #   2. the threaded tests under ThreadSanitizer,
-#   3. an install of the release build consumed through CMake and pkg-config,
+#   3. shared and static release builds installed into one prefix, moved, and
+#      consumed with g++ and clang++ through CMake and pkg-config; the README's
+#      commands, the exported symbols, the HTML reference and the Debian
+#      packages (tests/install/check-install.sh, 2-3 minutes),
 #   4. a short run of each libFuzzer target from its committed seeds (scripts/fuzz.sh).
 # Exits non-zero on the first failure.
 set -euo pipefail

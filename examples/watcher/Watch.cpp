@@ -1,6 +1,7 @@
-// A folder watcher: a thread that polls a directory and reports changes.
+// A folder watcher: a thread that watches a directory and reports changes.
 //
-// Every period the watcher lists its directory and compares it with what it
+// When the kernel reports a change in the directory (or, where it cannot,
+// every period) the watcher lists the directory and compares it with what it
 // saw before; Updated() receives the records of a pass that found anything:
 // entries added, changed (their times moved) or removed. This one watches a
 // new temporary directory for ".txt" files while main makes, changes and
@@ -19,7 +20,7 @@ namespace {
 
 class Printer : public ZoFolderWatcher {
   public:
-    Printer() : ZoFolderWatcher(50, nullptr) {}  // a pass every 50 ms
+    Printer() : ZoFolderWatcher(50, nullptr) {}  // or a pass every 50 ms, polling
     // Updated() uses `reported`: stop the passes before the object goes.
     ~Printer() override { Cancel(); }
 
@@ -82,7 +83,7 @@ int main() {
     ok = ok && ZoEntry(notes.c_str()).Remove(false);
     ok = ok && WaitFor(watcher, 3);
 
-    watcher.Cancel();  // ends the thread in its sleep between passes
+    watcher.Cancel();  // ends the thread in its wait between passes
     std::printf("main: %d records%s\n", watcher.reported.load(), ok ? "" : ", some MISSING");
     ZoDirectory(dir, false).Remove(true);  // the directory and what is left in it
     return ok && watcher.reported == 3 ? 0 : 1;

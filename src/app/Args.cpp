@@ -40,7 +40,7 @@ char* ZoArgs::trunc(const char* text) {
     return copy;
 }
 
-void ZoArgs::Extract(int argc, char** argv) {
+void ZoArgs::Extract(int argc, const char* const* argv) {
     if (argv == nullptr || bag == nullptr) return;
     // The current key is our own copy: argv may be changed by the caller, and
     // "_left" must be released like any option name.

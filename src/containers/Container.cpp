@@ -90,7 +90,7 @@ int ZoContainer::AddItem(long index, void* item) {
     return 1;
 }
 
-int ZoContainer::DelItem(void* item) {
+int ZoContainer::DelItem(const void* item) {
     return DelItem(FindItem(item));
 }
 
@@ -102,21 +102,21 @@ int ZoContainer::DelItem(long index) {
     return 1;
 }
 
-bool ZoContainer::HasItem(void* item) {
+bool ZoContainer::HasItem(const void* item) {
     return FindItem(item) >= 0;
 }
 
-bool ZoContainer::HasItem(void* key, ZoCompare cmp) {
+bool ZoContainer::HasItem(const void* key, ZoCompare cmp) {
     return FindItem(key, cmp) >= 0;
 }
 
-long ZoContainer::FindItem(void* item) {
+long ZoContainer::FindItem(const void* item) {
     for (long i = 0; i < count; i++)
         if (items[i] == item) return i;
     return -1;
 }
 
-long ZoContainer::FindItem(void* key, ZoCompare cmp) {
+long ZoContainer::FindItem(const void* key, ZoCompare cmp) {
     if (cmp == nullptr) return -1;
     for (long i = 0; i < count; i++)
         if (cmp(items[i], key) == 0) return i;

@@ -1,8 +1,10 @@
 #include <zolib/messaging/Looper.h>
 #include <zolib/threads/Snooze.h>
 
-#include "threads/internal/Unwind.h"
+#include "internal/Unwind.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 
 #include <cerrno>
@@ -19,6 +21,21 @@ bool Unread(int fd) {
     return fd >= 0 && ioctl(fd, FIONREAD, &bytes) == 0 && bytes > 0;
 }
 
+// The read end has reached its end for good: the writers hung up (a pipe) or
+// shut down their side (a socket), and nothing is left to read.
+bool AtEnd(int fd) {
+    if (fd < 0) return false;
+    pollfd entry{fd, POLLIN | POLLRDHUP, 0};
+    return poll(&entry, 1, 0) == 1 && (entry.revents & (POLLHUP | POLLRDHUP)) != 0 && !Unread(fd);
+}
+
+// Waits until the box has room for a pointer (a cancellation point).
+ZOLIB_UNWOUND void WaitForRoom(int fd) {
+    pollfd entry{fd, POLLOUT, 0};
+    while (poll(&entry, 1, -1) < 0 && errno == EINTR) {
+    }
+}
+
 }  // namespace
 
 ZoLooper::ZoLooper(const char* name, int bufferSize)
@@ -30,9 +47,13 @@ ZoLooper::ZoLooper(const char* name, int bufferSize)
     // A box whose pipe could not be made is never waited on (there is no
     // descriptor to wait for); posting to it fails (see PostMessage).
     if (msgBox->InitCheck()) Connect(msgBox);
+    // Posters wait for room in a full box outside the lock (see PostMessage).
+    int writeEnd = msgBox->Device(WAY_WRITE);
+    if (writeEnd >= 0) fcntl(writeEnd, F_SETFL, fcntl(writeEnd, F_GETFL) | O_NONBLOCK);
 }
 
 ZoLooper::~ZoLooper() {
+    ZoNoCancel hold;
     // The loop thread goes first: until it is gone it may walk the channel
     // list, hold a bag in current or read the box.
     Halt();
@@ -69,7 +90,12 @@ void ZoLooper::MessageReceived(ZoBag*) {}
 ZOLIB_UNWOUND void ZoLooper::DataReceived(ZoChannel* channel) {
     char* data = nullptr;
     unsigned int length = 0;
-    if (!channel->Receive(&current, &data, &length)) return;  // dropped unhandled
+    if (!channel->Receive(&current, &data, &length)) {
+        // Dropped unhandled. A channel whose writers are gone would be ready
+        // at every wait and keep the loop spinning: it leaves the set.
+        if (channel != msgBox && AtEnd(channel->Device(WAY_READ))) Disconnect(channel);
+        return;
+    }
     if (current != nullptr) {
         HandleCurrent();
     } else {
@@ -81,36 +107,43 @@ ZOLIB_UNWOUND void ZoLooper::HandleCurrent() {
     // A handler may be a cancellation point: the bag it was handling goes
     // with the unwinding thread, as it would after the handler, instead of
     // waiting in current for a receive that would overwrite it.
-    struct Drop {
-        ZoLooper* looper;
-        bool returned;
-        ~Drop() {
-            if (!returned) ZoCleanDeadStack();
-            looper->DropCurrent();
-        }
-    } drop{this, false};
+    ZoOnExit drop([this] { DropCurrent(); });
     MessageReceived(current);
-    drop.returned = true;
+    drop.Returned();
 }
 
-void ZoLooper::PostMessage(ZoBag* bag, bool copy) {
+ZOLIB_UNWOUND void ZoLooper::PostMessage(ZoBag* bag, bool copy) {
     if (bag == nullptr) return;
     ZoBag* message = copy ? new ZoBag(bag) : bag;
-    // A poster cancelled in the write would leave the lock held for ever.
-    int state;
-    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
-    Lock();
-    bool sent;
-    do {
-        // One pointer is written whole or not at all, so a retry after an
-        // interruption cannot queue a bag twice.
-        sent = msgBox->Send(message, nullptr);
-    } while (!sent && errno == EINTR);
-    Unlock();
-    pthread_setcancelstate(state, &state);
-    // The looper owns the message from the call on; one that could not be
-    // queued would otherwise belong to nobody.
-    if (!sent) delete message;
+    // The looper owns the message from the call on: one that cannot be
+    // queued, or whose poster is cancelled while it waits for room, would
+    // otherwise belong to nobody.
+    ZoOnExit drop([&message] { delete message; });
+    for (;;) {
+        bool sent;
+        int error;
+        {
+            ZoNoCancel hold;  // a poster cancelled here would leave the lock held
+            Lock();
+            do {
+                // One pointer is written whole or not at all, so a retry after
+                // an interruption cannot queue a bag twice.
+                sent = msgBox->Send(message, nullptr);
+            } while (!sent && errno == EINTR);
+            error = errno;
+            Unlock();
+        }
+        if (sent) {
+            message = nullptr;
+            break;
+        }
+        // A full box: wait for room without the lock, so that Flush() or
+        // Empty() (from a handler, say) can take it and drain the box. The
+        // loop thread itself would wait for ever on its own box: refused.
+        if (error != EAGAIN || pthread_equal(pthread_self(), ID())) break;
+        WaitForRoom(msgBox->Device(WAY_WRITE));
+    }
+    drop.Returned();
 }
 
 void ZoLooper::PostMessage(unsigned long what) {
@@ -132,14 +165,7 @@ void ZoLooper::Flush() {
 ZOLIB_UNWOUND void ZoLooper::Drain(bool handle) {
     Lock();
     // The lock must not stay held by a thread cancelled inside a handler.
-    struct Release {
-        ZoLooper* looper;
-        bool returned;
-        ~Release() {
-            if (!returned) ZoCleanDeadStack();
-            looper->Unlock();
-        }
-    } release{this, false};
+    ZoOnExit release([this] { Unlock(); });
     while (Unread(msgBox->Device(WAY_READ))) {
         if (!msgBox->Receive(&current)) break;
         if (handle && current != nullptr)
@@ -147,7 +173,7 @@ ZOLIB_UNWOUND void ZoLooper::Drain(bool handle) {
         else
             DropCurrent();
     }
-    release.returned = true;
+    release.Returned();
 }
 
 void ZoLooper::DropCurrent() {

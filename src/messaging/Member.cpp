@@ -1,5 +1,7 @@
 #include <zolib/messaging/Member.h>
 
+#include "internal/Unwind.h"
+
 #include <unistd.h>
 
 #include <cstddef>
@@ -45,6 +47,7 @@ void StoreName(T_App* app, const char* name) {
 
 ZoMember::ZoMember(const char* name, T_Member_Class memberClass)
     : valid(true), pid(getpid()), memory(nullptr), memberClass(memberClass) {
+    ZoNoCancel hold;  // as the segment's: whole, or nothing registered
     if (memberClass != MEMBER_APP && memberClass != MEMBER_OBSERVER) return;
     memory = new ZoShMemory(kRegistryName, sizeof(Registry));
     if (!memory->InitCheck()) {
@@ -77,6 +80,7 @@ ZoMember::ZoMember(const char* name, T_Member_Class memberClass)
 }
 
 ZoMember::~ZoMember() {
+    ZoNoCancel hold;
     if (valid && memberClass == MEMBER_APP && memory->Lock()) {
         Registry* registry = static_cast<Registry*>(memory->Address());
         for (int i = 0; i < kEntries; i++) {
@@ -142,23 +146,28 @@ bool ZoMember::SendTo(int pid, ZoBag* bag) {
     return sent;
 }
 
-bool ZoMember::Broadcast(ZoBag* bag) {
+ZOLIB_UNWOUND bool ZoMember::Broadcast(ZoBag* bag) {
     if (!memory || bag == nullptr) return false;
     unsigned long length = 0;
     char* block = FlattenPlain(bag, &length);
     if (block == nullptr) return false;
-    bool sent = true;
-    if (memory->Lock()) {
-        Registry* registry = static_cast<Registry*>(memory->Address());
-        for (int i = 0; i < kEntries && sent; i++) {
-            int other = registry->apps[i].pid;
-            if (other != 0 && other != pid)
-                sent = SendTo(other, block, static_cast<unsigned int>(length));
-        }
-        memory->Unlock();
-    } else {
-        sent = false;
+    if (!memory->Lock()) {
+        std::free(block);
+        return false;
     }
-    std::free(block);
+    // A SendTo of a subclass may be a cancellation point: the registry must
+    // not stay locked, nor the block leak, when it is one.
+    ZoOnExit release([this, block] {
+        memory->Unlock();
+        std::free(block);
+    });
+    bool sent = true;
+    Registry* registry = static_cast<Registry*>(memory->Address());
+    for (int i = 0; i < kEntries && sent; i++) {
+        int other = registry->apps[i].pid;
+        if (other != 0 && other != pid)
+            sent = SendTo(other, block, static_cast<unsigned int>(length));
+    }
+    release.Returned();
     return sent;
 }

@@ -1,6 +1,6 @@
 #include <zolib/messaging/Multiplexer.h>
 
-#include "threads/internal/Unwind.h"
+#include "internal/Unwind.h"
 
 #include <poll.h>
 

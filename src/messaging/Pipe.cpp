@@ -1,5 +1,7 @@
 #include <zolib/messaging/Pipe.h>
 
+#include "internal/Unwind.h"
+
 #include <unistd.h>
 
 ZoPipe::ZoPipe(unsigned int tag) : ZoChannel(tag, CHANNEL_READ_WRITE, 0) {
@@ -10,6 +12,7 @@ ZoPipe::ZoPipe(unsigned int tag) : ZoChannel(tag, CHANNEL_READ_WRITE, 0) {
 }
 
 ZoPipe::~ZoPipe() {
+    ZoNoCancel hold;  // close() is a cancellation point
     if (readFd != -1) close(readFd);
     if (writeFd != -1) close(writeFd);
 }

@@ -1,5 +1,7 @@
 #include <zolib/messaging/ShMemory.h>
 
+#include "internal/Unwind.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -38,6 +40,17 @@ constexpr int kOpenRounds = 100;
 
 enum Outcome { kDone, kRetry, kFail };
 
+// Takes the segment's mutex: 0, or EDEADLK when the calling thread holds it
+// already (through this or another object on the segment), or an error. A
+// mutex whose holder died is taken over.
+int Take(pthread_mutex_t* mutex) {
+    int rc = pthread_mutex_lock(mutex);
+    // The previous holder died: whatever it was changing stays as it left
+    // it, but the mutex itself is ours and usable again.
+    if (rc == EOWNERDEAD) rc = pthread_mutex_consistent(mutex);
+    return rc;
+}
+
 size_t MapLength(uint32_t size) {
     return kUserOffset + size;
 }
@@ -71,6 +84,10 @@ ZoShMemory::ZoShMemory(const char* name, unsigned int size)
       mutex(nullptr),
       device(0),
       inode(0) {
+    // Either the object is complete or nothing was published: a
+    // cancellation takes effect after the constructor (whose object is then
+    // destroyed as the thread unwinds), never in it.
+    ZoNoCancel hold;
     if (!name) return;
     for (int round = 0; round < kOpenRounds; round++) {
         Outcome outcome;
@@ -105,14 +122,17 @@ bool ZoShMemory::Attach(int fd) {
     device = st.st_dev;
     inode = st.st_ino;
     bool attached = false;
-    if (Lock()) {
+    // A thread that holds the mutex (through another object) opens the name
+    // again: it counts itself in under the lock it holds, and keeps it.
+    int rc = Take(mutex);
+    if (rc == 0 || rc == EDEADLK) {
         if (header->retired)
             Retire();  // its last user may have died before removing the name
         else if (header->users < USHRT_MAX) {
             header->users++;
             attached = true;
         }
-        Unlock();
+        if (rc == 0) Unlock();
     }
     if (attached) return true;
     munmap(map, length);
@@ -145,12 +165,14 @@ int ZoShMemory::Create() {
     }
 
     // Robust, so that a process dying with the mutex held cannot freeze every
-    // other user of the segment.
+    // other user of the segment; error-checking, so that a thread locking it
+    // twice gets EDEADLK instead of waiting for itself.
     Header* header = HeaderOf(map);
     pthread_mutexattr_t attr;
     pthread_mutexattr_init(&attr);
     pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
     pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
+    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ERRORCHECK);
     int made = pthread_mutex_init(&header->mutex, &attr);
     pthread_mutexattr_destroy(&attr);
     header->users = 1;
@@ -193,11 +215,13 @@ void ZoShMemory::Retire() {
 }
 
 ZoShMemory::~ZoShMemory() {
+    ZoNoCancel hold;  // the name must go with the last user
     if (!base) return;
-    if (Lock()) {
+    int rc = Take(mutex);  // EDEADLK: held by this thread through another object
+    if (rc == 0 || rc == EDEADLK) {
         if (*users > 0) --*users;
         if (*users == 0) Retire();
-        Unlock();
+        if (rc == 0) Unlock();
     }
     munmap(base, MapLength(size));
 }
@@ -211,12 +235,7 @@ void* ZoShMemory::Address() {
 }
 
 bool ZoShMemory::Lock() {
-    if (!mutex) return false;
-    int rc = pthread_mutex_lock(mutex);
-    // The previous holder died: whatever it was changing stays as it left
-    // it, but the mutex itself is ours and usable again.
-    if (rc == EOWNERDEAD) rc = pthread_mutex_consistent(mutex);
-    return rc == 0;
+    return mutex && Take(mutex) == 0;
 }
 
 bool ZoShMemory::Unlock() {

@@ -1,7 +1,7 @@
 #include <zolib/threads/Crosswalk.h>
 #include <zolib/threads/Snooze.h>
 
-#include "threads/internal/Unwind.h"
+#include "internal/Unwind.h"
 
 #include <cerrno>
 #include <climits>
@@ -45,6 +45,7 @@ ZoCrosswalk::ZoCrosswalk(int laneCount)
 }
 
 ZoCrosswalk::~ZoCrosswalk() {
+    ZoNoCancel hold;  // it sleeps while waiters leave
     if (lanes == nullptr) return;
     // Let everybody through, then wait until the last waiter has counted
     // itself out (under the locker mutex) before the lanes go away.
@@ -110,15 +111,7 @@ ZOLIB_UNWOUND bool ZoCrosswalk::Wait(int lane, unsigned long timeout) {
     // The condition waits are cancellation points: a cancelled waiter
     // unwinds through this guard (holding laneMutex again) and leaves the
     // crosswalk as a returning one would.
-    struct Leave {
-        ZoCrosswalk* crosswalk;
-        Lane& lane;
-        bool returned;
-        ~Leave() {
-            if (!returned) ZoCleanDeadStack();
-            crosswalk->LeaveWait(lane);
-        }
-    } leave{this, record, false};
+    ZoOnExit leave([this, &record] { LeaveWait(record); });
     bool result = true;
     if (timeout == 0) {
         while (!record.green)
@@ -133,7 +126,7 @@ ZOLIB_UNWOUND bool ZoCrosswalk::Wait(int lane, unsigned long timeout) {
             }
         }
     }
-    leave.returned = true;
+    leave.Returned();
     return result;
 }
 

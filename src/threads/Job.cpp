@@ -1,6 +1,6 @@
 #include <zolib/threads/Job.h>
 
-#include "threads/internal/Unwind.h"
+#include "internal/Unwind.h"
 
 #include <climits>
 #include <cstdint>
@@ -41,18 +41,12 @@ void ZoJob::Process() {
     clockRunning = true;
     // Also on the way out of a cancellation, so that Elapsed() and Left()
     // stay put once the job has ended.
-    struct StopClock {
-        ZoStopWatch& clock;
-        std::atomic<bool>& running;
-        bool returned;
-        ~StopClock() {
-            if (!returned) ZoCleanDeadStack();
-            running = false;
-            clock.Stop();
-        }
-    } stopClock{clock, clockRunning, false};
+    ZoOnExit stopClock([this] {
+        clockRunning = false;
+        clock.Stop();
+    });
     DoIt();
-    stopClock.returned = true;
+    stopClock.Returned();
 }
 
 void ZoJob::DoIt() {}
@@ -69,10 +63,12 @@ void ZoJob::Start() {
     Unlock();
 }
 
-void ZoJob::Stop() {
+ZOLIB_UNWOUND void ZoJob::Stop() {
     Lock();
+    // The join in Cancel() is a cancellation point of the calling thread.
+    ZoOnExit unlock([this] { Unlock(); });
     Cancel();
-    Unlock();
+    unlock.Returned();
 }
 
 void ZoJob::Pause() {
@@ -137,17 +133,10 @@ ZOLIB_UNWOUND bool ZoJob::IsPaused() {
     pthread_mutex_lock(&pauseMutex);
     // pthread_cond_wait is a cancellation point and takes the mutex back
     // before the thread unwinds: release it on that path too.
-    struct Release {
-        pthread_mutex_t* mutex;
-        bool returned;
-        ~Release() {
-            if (!returned) ZoCleanDeadStack();
-            pthread_mutex_unlock(mutex);
-        }
-    } release{&pauseMutex, false};
+    ZoOnExit release([this] { pthread_mutex_unlock(&pauseMutex); });
     while (paused)
         pthread_cond_wait(&pauseCond, &pauseMutex);
-    release.returned = true;
+    release.Returned();
     return true;
 }
 

@@ -1,6 +1,6 @@
 #include <zolib/threads/Snooze.h>
 
-#include "threads/internal/Unwind.h"
+#include "internal/Unwind.h"
 
 #include <sched.h>
 

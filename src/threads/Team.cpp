@@ -1,6 +1,8 @@
 #include <zolib/threads/Snooze.h>
 #include <zolib/threads/Team.h>
 
+#include "internal/Unwind.h"
+
 #include <cstring>
 
 namespace {
@@ -23,6 +25,7 @@ int thcmp(const void* thread, const void* name) {
 ZoTeam::ZoTeam(const char* name) : name(name), threads(new ZoList(2, 1)) {}
 
 ZoTeam::~ZoTeam() {
+    ZoNoCancel hold;  // deleting a thread joins it
     ZoThread* thread;
     for (long i = 0; (thread = Member(i)) != nullptr; i++)
         delete thread;

@@ -1,9 +1,18 @@
 #include <zolib/threads/Thread.h>
 
-#include "threads/internal/Unwind.h"
+#include "internal/Unwind.h"
 
 #include <cerrno>
 #include <csetjmp>
+
+namespace {
+
+// A canceled body is on its way out (at its next cancellation point): it is
+// never parked again, and an abort then only waits for it, as a jump out of
+// a stack that is being unwound would break the unwinder.
+enum Phase { PHASE_IDLE, PHASE_STARTING, PHASE_BODY, PHASE_CANCELED, PHASE_DONE };
+
+}  // namespace
 
 // Linux has no call that ends another thread without running its cleanup
 // handlers. An abort is therefore carried to the thread itself: the resume
@@ -22,7 +31,7 @@ struct ZoThread::Frame {
     // body's object may go away or the body is left.
     std::atomic<bool> inBody{false};
     // The object was deleted by its own body: nothing of it may be touched.
-    bool gone = false;
+    volatile bool gone = false;
 
     // Initial-exec: reading it in a signal handler must not allocate.
     static thread_local Frame* current __attribute__((tls_model("initial-exec")));
@@ -50,6 +59,21 @@ struct ZoThread::Frame {
         }
     }
 
+    // The suspend handler keeps the thread parked while this is true: its
+    // object asks for a suspension and nothing asks it to end. The requested
+    // state decides, not the count of signals, since signals of one kind
+    // merge while pending: a Resume(); Suspend(); Resume(); sent back to back
+    // can deliver one resume signal and one suspend signal, and the thread
+    // must then run. A thread past its body is never parked.
+    static bool StaysParked() {
+        Frame* frame = current;
+        if (frame == nullptr || frame->gone) return false;
+        ZoThread* thread = frame->owner;
+        int phase = thread->phase;
+        return thread->suspended && !thread->aborting &&
+               (phase == PHASE_STARTING || phase == PHASE_BODY);
+    }
+
     // The object is being deleted from its own body.
     static void Forget(ZoThread* thread) {
         Frame* frame = current;
@@ -68,8 +92,6 @@ namespace {
 
 const int kSuspendSignal = SIGUSR1;
 const int kResumeSignal = SIGUSR2;
-
-enum Phase { PHASE_IDLE, PHASE_STARTING, PHASE_BODY, PHASE_DONE };
 
 sigset_t OurSignals() {
     sigset_t set;
@@ -164,14 +186,19 @@ ZOLIB_HANDLER void SIGSuspend(int) {
     if (interruptedCancellationPoint) pthread_setcancelstate(state, &unused);
     ZoThread::Frame::AbortIfAsked();
     // The resume signal is blocked while this handler runs (see
-    // InstallActions), which is what lets sigwait take it.
+    // InstallActions), which is what lets sigwait take it. Resume() changes
+    // the requested state before it signals, so a change after the test
+    // below always leaves a signal pending for the wait; a signal that
+    // merged with another, or was taken before the handler ran, only costs
+    // one more test.
     sigset_t wake;
     sigemptyset(&wake);
     sigaddset(&wake, kResumeSignal);
-    int signal = 0;
-    while (sigwait(&wake, &signal) == EINTR) {
+    while (ZoThread::Frame::StaysParked()) {
+        int signal = 0;
+        sigwait(&wake, &signal);
+        ZoThread::Frame::AbortIfAsked();
     }
-    ZoThread::Frame::AbortIfAsked();
     errno = saved;
     if (!interruptedCancellationPoint) pthread_setcancelstate(state, &unused);
 }
@@ -287,6 +314,8 @@ int ZoThread::WaitEnd() {
 void ZoThread::Cancel() {
     if (!running) return;
     stopped = true;
+    int body = PHASE_BODY;
+    phase.compare_exchange_strong(body, PHASE_CANCELED);
     pthread_cancel(tid);
     // A suspended thread is also let go: where the handler's sigwait cannot
     // be cancelled (ThreadSanitizer runs handlers with every signal blocked,
@@ -309,6 +338,10 @@ void ZoThread::Abort() {
         Join();
         return;
     }
+    if (seen == PHASE_CANCELED) {
+        Join();
+        return;
+    }
     // Only a body can be aborted. Between the phase and the running flag the
     // body is just beginning or just ending; aborting is right for both.
     if (seen != PHASE_BODY) return;
@@ -328,6 +361,9 @@ void ZoThread::Abort() {
 
 void ZoThread::Halt() {
     if (tid == 0) return;
+    // Called from destructors: the join must not let a cancellation of the
+    // calling thread through (see internal/Unwind.h).
+    ZoNoCancel hold;
     if (pthread_equal(tid, pthread_self())) {
         stopped = true;
         running = false;

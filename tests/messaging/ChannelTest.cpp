@@ -21,41 +21,6 @@ bool WriteAll(ZoChannel& channel, const std::string& bytes) {
     return channel.Write(bytes.data(), static_cast<unsigned int>(bytes.size()), nullptr);
 }
 
-TEST(ChannelBase, NewChannelHasNothing) {
-    for (T_CHANNEL_TYPE type :
-         {CHANNEL_READ_WRITE, CHANNEL_READ, CHANNEL_WRITE, static_cast<T_CHANNEL_TYPE>(7)}) {
-        ZoChannel channel(42, type, 3);
-        EXPECT_FALSE(channel.InitCheck());
-        EXPECT_EQ(channel.Device(WAY_READ), -1);
-        EXPECT_EQ(channel.Device(WAY_WRITE), -1);
-        EXPECT_EQ(channel.Device(static_cast<T_WAY>(2)), -1);  // no such way
-        EXPECT_EQ(channel.GetPriority(), 3);
-        unsigned int received = 1, sent = 1;
-        channel.Traffic(&received, &sent);
-        EXPECT_EQ(received, 0u);
-        EXPECT_EQ(sent, 0u);
-        char byte = 0;
-        unsigned int length = 1;
-        EXPECT_FALSE(channel.Read(&byte, &length));
-        EXPECT_FALSE(channel.Write(&byte, 1, nullptr));
-    }
-}
-
-TEST(ChannelBase, FlagsAreAdvisory) {
-    ZoPipe pipe(0);
-    pipe.SetBuffer(4096);
-    pipe.Deaf(true);
-    pipe.Mute(true);
-    EXPECT_TRUE(pipe.IsDeaf());
-    EXPECT_TRUE(pipe.IsMute());
-    ZoBag bag(5, 0);
-    ASSERT_TRUE(pipe.Send(&bag, nullptr));
-    ZoBag* got = nullptr;
-    ASSERT_TRUE(pipe.Receive(&got));
-    EXPECT_EQ(got->what, 5u);
-    delete got;
-}
-
 TEST(ChannelBuffer, OwnedBuffersAreFreedExternalOnesNever) {
     // LeakSanitizer and AddressSanitizer judge this test: a leaked owned
     // buffer or a freed stack buffer fails it.

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "threads/Helpers.h"
+#include "support/Wait.h"
 
 namespace zotest {
 
@@ -109,6 +109,7 @@ class Recorder : public ZoLooper {
 
     using ZoLooper::DataReceived;
     using ZoLooper::msgBox;
+    using ZoMultiplexer::channels;
 
     bool Init() override {
         loopTid = gettid();
@@ -128,7 +129,6 @@ class Recorder : public ZoLooper {
         if (onData) onData();
         ++data_;
     }
-    void Canceled() override { canceled = true; }
 
     // Starts the loop and waits until it is blocked in its first wait.
     bool RunAndWait() {
@@ -157,7 +157,6 @@ class Recorder : public ZoLooper {
     std::vector<std::string> raw;
     std::atomic<int> timeOuts{0};
     std::atomic<pid_t> loopTid{0};
-    std::atomic<bool> canceled{false};
 
   private:
     std::atomic<int> messages{0};

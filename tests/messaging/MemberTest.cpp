@@ -261,44 +261,6 @@ TEST_F(MemberDeparture, ExitWithoutDestroyingLeavesTheEntry) {
     EXPECT_EQ(observer.FindApp("stays"), 0);
 }
 
-TEST_F(MemberDeparture, ProcessKilledHoldingTheLockDoesNotBlockTheRegistry) {
-    ZoMember app("survivor", MEMBER_APP);
-    ASSERT_TRUE(app.InitCheck());
-    child::Note locked;
-    pid_t holder = child::Spawn([&] {
-        ZoMember victim("victim", MEMBER_APP);
-        ZoShMemory segment(kRegistry, 7144);  // the registry's own mutex
-        if (!victim.InitCheck() || !segment.Lock()) return 1;
-        locked.Post();
-        for (;;)
-            pause();
-    });
-    ASSERT_TRUE(locked.Wait());
-    kill(holder, SIGKILL);
-    EXPECT_EQ(child::Reap(holder), 128 + SIGKILL);
-
-    // Read from a child first, so that a stuck lock fails instead of hanging.
-    pid_t reader = child::Spawn([&] {
-        ZoMember observer(nullptr, MEMBER_OBSERVER);
-        if (!observer.InitCheck()) return 1;
-        return observer.CountApps() == 2 && observer.FindApp("victim") == holder ? 0 : 2;
-    });
-    ASSERT_EQ(child::Reap(reader), 0);
-    EXPECT_EQ(app.CountApps(), 2);
-    ZoMember another("another", MEMBER_APP);
-    EXPECT_TRUE(another.InitCheck());
-    EXPECT_EQ(app.CountApps(), 3);
-}
-
-TEST_F(MemberTransport, RawSendDeliversNothing) {
-    ZoMember app("sender", MEMBER_APP);
-    ZoMember none(nullptr, MEMBER_NONE);
-    ASSERT_TRUE(app.InitCheck());
-    EXPECT_FALSE(app.SendTo(getpid(), "bytes", 5));
-    EXPECT_FALSE(app.SendTo(1, nullptr, 0));
-    EXPECT_FALSE(none.SendTo(getpid(), "bytes", 5));
-}
-
 TEST_F(MemberTransport, BagSendsAndBroadcasts) {
     ZoBag bag(0x42, 0);
     bag.Setstring("greeting", "hello", 0);

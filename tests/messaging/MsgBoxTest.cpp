@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
-
 #include "messaging/LooperHelpers.h"
 
 namespace {
@@ -44,22 +41,6 @@ TEST(MsgBox, NeedsNoBufferAndRefusesNull) {
     ZoMsgBox box(0);  // no buffer: pointers do not go through it
     EXPECT_FALSE(box.Send(nullptr, nullptr));
     EXPECT_EQ(zotest::Unread(box.Device(WAY_READ)), 0);
-}
-
-TEST(MsgBox, ReceiveWaitsForASend) {
-    ZoMsgBox box(0);
-    ZoBag bag(1, 0);
-    std::atomic<bool> sent{false};
-    std::thread sender([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        sent = true;
-        box.Send(&bag, nullptr);
-    });
-    ZoBag* got = nullptr;
-    EXPECT_TRUE(box.Receive(&got));
-    EXPECT_TRUE(sent);
-    EXPECT_EQ(got, &bag);
-    sender.join();
 }
 
 TEST(MsgBox, LessThanAPointerGivesNoBag) {

@@ -71,9 +71,7 @@ class Worker : public ZoThread {
 };
 
 // True when the thread has ended or is parked in the suspend handler's wait
-// for the resume signal (rt_sigtimedwait). A resume sent before that is lost
-// under ThreadSanitizer, which takes both signals from the kernel and hands
-// the suspend to the handler only at the thread's next intercepted call.
+// for the resume signal (rt_sigtimedwait): the team's suspension took hold.
 bool Parked(Worker* worker) {
     if (!worker->IsRunning()) return true;
     std::string path = "/proc/self/task/" + std::to_string(worker->tid) + "/syscall";

@@ -1,5 +1,7 @@
-// A folder watcher polls a directory that two threads keep churning: files
-// created, written, renamed and removed, subdirectories made and removed.
+// A folder watcher, polling or woken by notifications, watches a directory
+// that two threads keep churning: files created, written, renamed and
+// removed, subdirectories made and removed, links made (dangling or not)
+// and removed; a rename over an existing name replaces it.
 // Its bookkeeping must stay exact (the entries it knows are those it found
 // at the start plus those it reported added, less those it reported removed)
 // and, once the churn stops, it must come to know exactly what is there.
@@ -25,7 +27,7 @@ namespace {
 
 class Counting : public ZoFolderWatcher {
   public:
-    Counting() : ZoFolderWatcher(1, nullptr) {}
+    explicit Counting(bool polling) : ZoFolderWatcher(1, nullptr) { SetPolling(polling); }
     // The hooks use the counters: the thread goes before they do.
     ~Counting() override { Cancel(); }
 
@@ -60,7 +62,12 @@ void WriteFile(const std::string& path, const char* text) {
     close(fd);
 }
 
-TEST(WatcherSoak, ChurningDirectoryStaysAccounted) {
+class WatcherSoak : public ::testing::TestWithParam<bool> {};
+
+INSTANTIATE_TEST_SUITE_P(Modes, WatcherSoak, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Polling" : "Notified"; });
+
+TEST_P(WatcherSoak, ChurningDirectoryStaysAccounted) {
     char dir[] = "/tmp/zolib-soak-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     const std::string root = dir;
@@ -68,7 +75,7 @@ TEST(WatcherSoak, ChurningDirectoryStaysAccounted) {
         WriteFile(root + "/start" + std::to_string(i), "x");
 
     long initial = 0;
-    Counting watcher;
+    Counting watcher(GetParam());
     watcher.SetSource(dir);
     KnownNames(watcher, &initial);
     EXPECT_EQ(initial, 8);
@@ -84,7 +91,7 @@ TEST(WatcherSoak, ChurningDirectoryStaysAccounted) {
                 return root + "/" + stem + std::to_string(random.Next(32));
             };
             while (clock.Running()) {
-                switch (random.Next(6)) {
+                switch (random.Next(8)) {
                     case 0:
                     case 1:
                         WriteFile(name("f"), "more");
@@ -100,6 +107,12 @@ TEST(WatcherSoak, ChurningDirectoryStaysAccounted) {
                         break;
                     case 5:
                         rmdir(name("d").c_str());
+                        break;
+                    case 6:  // a link to a file that may or may not be there
+                        (void)!symlink(name("f").c_str(), name("l").c_str());
+                        break;
+                    case 7:
+                        unlink(name("l").c_str());
                         break;
                 }
                 operations++;
@@ -135,12 +148,13 @@ TEST(WatcherSoak, ChurningDirectoryStaysAccounted) {
     watcher.Cancel();
     std::filesystem::remove_all(root);
 
-    soak::Report("watcher", {{"churn_operations", operations},
-                             {"passes", watcher.passes},
-                             {"added", added},
-                             {"changed", watcher.records[UPDATE_CHANGED]},
-                             {"removed", removed},
-                             {"known_at_end", size}});
+    soak::Report(GetParam() ? "watcher polling" : "watcher notified",
+                 {{"churn_operations", operations},
+                  {"passes", watcher.passes},
+                  {"added", added},
+                  {"changed", watcher.records[UPDATE_CHANGED]},
+                  {"removed", removed},
+                  {"known_at_end", size}});
 }
 
 }  // namespace

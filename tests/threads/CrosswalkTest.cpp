@@ -123,22 +123,6 @@ TEST(CrosswalkWaiters, DestroyingAfterAnAbortedWaiterDoesNotHang) {
     EXPECT_LT(MillisecondsSince(start), 30000);
 }
 
-TEST(CrosswalkWaiters, CancelledWaiterLeavesTheLaneUsable) {
-    ZoCrosswalk crosswalk(1);
-    Walker walker(&crosswalk, 0);
-    ASSERT_TRUE(walker.Run());
-    ASSERT_TRUE(WaitUntil([&] { return crosswalk.Waiting(0) == 1; }));
-    walker.Cancel();
-    EXPECT_TRUE(walker.canceled);
-    EXPECT_FALSE(walker.crossed);
-    EXPECT_EQ(crosswalk.Waiting(0), 0);
-    // Both mutexes must be free again, or these would block for ever.
-    crosswalk.Green(0);
-    EXPECT_TRUE(crosswalk.Wait(0, 0));
-    EXPECT_FALSE(crosswalk.Locked());
-    crosswalk.Unlock();
-}
-
 TEST(CrosswalkWaiters, DestroyingReleasesWaiters) {
     auto* crosswalk = new ZoCrosswalk(2);
     Walker first(crosswalk, 0), second(crosswalk, 1);

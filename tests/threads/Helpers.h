@@ -1,19 +1,12 @@
-// Test helpers of the threads suite: bounded waits, a per-test watchdog and a
+// Test helpers of the threads suite: the shared bounded waits and a
 // controllable clock for code that reads times().
 #pragma once
 
-#include <chrono>
 #include <ctime>
-#include <functional>
+
+#include "support/Wait.h"
 
 namespace zotest {
-
-// Polls `done` every millisecond; false if it is still not true after `limit`.
-bool WaitUntil(const std::function<bool()>& done,
-               std::chrono::milliseconds limit = std::chrono::seconds(10));
-
-// Milliseconds since `start` on the monotonic clock.
-long MillisecondsSince(std::chrono::steady_clock::time_point start);
 
 // While one exists, times() returns the value set here instead of the real
 // tick count (FakeClock.cpp interposes times() for the whole test program).

@@ -64,55 +64,36 @@ class ScriptJob : public ZoJob {
     std::vector<Report> reports;
 };
 
-std::vector<short> Milestones(unsigned long maxStep, short frequency, int count) {
-    ScriptJob job;
-    job.SetMaxStep(maxStep);
-    job.SetFeedbackFreq(frequency);
-    for (int i = 0; i < count; i++)
-        job.Milestone("step", 0);
-    return job.Percentages();
-}
-
-TEST(JobFeedback, ReportsEveryMultipleOfTheFrequency) {
-    EXPECT_EQ(Milestones(4, 25, 4), (std::vector<short>{25, 50, 75, 100}));
-    EXPECT_EQ(Milestones(3, 50, 3), (std::vector<short>{100}));
-}
-
-TEST(JobFeedback, RepeatsAPercentageReachedByTwoSteps) {
-    std::vector<short> expected{0};
-    for (short percent = 10; percent < 100; percent += 10) {
-        expected.push_back(percent);
-        expected.push_back(percent);
+TEST(JobFeedback, ReportsEveryStepWhosePercentageIsAMultipleOfTheFrequency) {
+    std::vector<short> twice{0};  // 200 steps by 10: each tenth reached by two steps
+    for (short percent = 10; percent < 100; percent += 10)
+        twice.insert(twice.end(), {percent, percent});
+    twice.push_back(100);
+    struct {
+        unsigned long maxStep;
+        short frequency;  // 0: the default (every step)
+        int steps;
+        std::vector<short> reports;
+    } cases[] = {
+        {4, 25, 4, {25, 50, 75, 100}}, {3, 50, 3, {100}},     {200, 10, 200, twice},
+        {4, 0, 4, {25, 50, 75, 100}},  {0, 10, 3, {0, 0, 0}},  // without maxStep the progress stays
+                                                               // put
+    };
+    for (const auto& c : cases) {
+        ScriptJob job;
+        job.SetMaxStep(c.maxStep);
+        if (c.frequency != 0) job.SetFeedbackFreq(c.frequency);
+        for (int i = 0; i < c.steps; i++)
+            job.Milestone("step", 0);
+        EXPECT_EQ(job.Percentages(), c.reports) << c.maxStep << " steps by " << c.frequency;
     }
-    expected.push_back(100);
-    EXPECT_EQ(Milestones(200, 10, 200), expected);
-}
-
-TEST(JobFeedback, ZeroFrequencyAndDefaultReportEveryStep) {
-    EXPECT_EQ(Milestones(4, 0, 4), (std::vector<short>{25, 50, 75, 100}));
-    ScriptJob job;
-    job.SetMaxStep(2);
-    job.Milestone("a", 0);
-    job.Milestone("b", 0);
-    EXPECT_EQ(job.Percentages(), (std::vector<short>{50, 100}));
-}
-
-TEST(JobFeedback, WithoutMaxStepProgressStaysPut) {
-    EXPECT_EQ(Milestones(0, 10, 3), (std::vector<short>{0, 0, 0}));
-    ScriptJob job;
-    job.SetMaxStep(4);
-    job.Milestone("a", 0);
-    job.SetMaxStep(0);
-    job.Milestone("b", 0);
-    EXPECT_EQ(job.Progress(), 25);
-}
-
-TEST(JobFeedback, StepsBeyondMaxStepDoNotOverflow) {
     ScriptJob job;
     job.SetMaxStep(1);
-    job.SetFeedbackFreq(1);
-    for (int i = 0; i < 400; i++)
+    for (int i = 0; i < 400; i++)  // far beyond maxStep: capped, not wrapped
         job.Milestone("more", 0);
+    EXPECT_EQ(job.Progress(), 32767);
+    job.SetMaxStep(0);
+    job.Milestone("b", 0);
     EXPECT_EQ(job.Progress(), 32767);
 }
 

@@ -163,13 +163,6 @@ TEST(TeamControl, CancelAndAbortSkipIdleMembers) {
         team.Deattach(member);
 }
 
-TEST(TeamControl, EmptyTeamIsRunningAndSuspended) {
-    ZoTeam team("nobody");
-    EXPECT_TRUE(team.IsRunning());
-    EXPECT_TRUE(team.IsSuspended());
-    EXPECT_STREQ(team.GetName(), "nobody");
-}
-
 TEST(TeamWait, AllWaitsForTheLastMember) {
     ZoTeam team("crew");
     auto* quick = new Member("quick", 50);

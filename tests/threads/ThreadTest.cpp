@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "threads/Helpers.h"
 
@@ -20,7 +22,8 @@ using zotest::WaitUntil;
 using SteadyClock = std::chrono::steady_clock;
 
 // Counts rounds until released; each round sleeps, which is a cancellation
-// point and lets signals in. The loop does not poll IsStopped(): Cancel()
+// point and lets signals in. (Suspension, and its mix with cancel and abort,
+// is swept in tests/stress/ControlSweep.cpp.) The loop does not poll IsStopped(): Cancel()
 // and Abort() set the stop flag first, and a body that ended on it would
 // not show how the thread was ended.
 class Counter : public ZoThread {
@@ -29,7 +32,6 @@ class Counter : public ZoThread {
     ~Counter() override { Halt(); }
 
     void Process() override {
-        tid = gettid();
         while (!release) {
             rounds++;
             mSnooze(1);
@@ -37,32 +39,10 @@ class Counter : public ZoThread {
     }
     void Canceled() override { canceled = true; }
 
-    // True once the count has stayed put for a while: the thread is parked.
-    bool Settles() {
-        return WaitUntil([this] {
-            long before = rounds;
-            mSnooze(50);
-            return rounds == before;
-        });
-    }
-
     std::atomic<bool> release{false};
     std::atomic<long> rounds{0};
     std::atomic<bool> canceled{false};
-    std::atomic<pid_t> tid{0};  // the kernel's id of the thread
 };
-
-// The system call thread `tid` of this process is in, -1 if none or unknown
-// (128 is rt_sigtimedwait: parked in the suspend handler).
-[[maybe_unused]] long SyscallOf(pid_t tid) {
-    std::string path = "/proc/self/task/" + std::to_string(tid) + "/syscall";
-    FILE* file = fopen(path.c_str(), "r");
-    if (file == nullptr) return -1;
-    long number = -1;
-    if (fscanf(file, "%ld", &number) != 1) number = -1;
-    fclose(file);
-    return number;
-}
 
 // What a body leaves behind for the test to inspect.
 struct Trace {
@@ -143,29 +123,6 @@ TEST(ThreadLifecycle, ControlsBeforeRunAreHarmless) {
     ASSERT_TRUE(WaitUntil([&] { return thread.rounds > 0; }));
 }
 
-TEST(ThreadSuspension, ParksUntilResumed) {
-    Counter thread;
-    ASSERT_TRUE(thread.Run());
-    ASSERT_TRUE(WaitUntil([&] { return thread.rounds > 0; }));
-
-    // A second Suspend() must not queue a second signal: it would park the
-    // thread again right after the Resume() below.
-    thread.Suspend();
-    thread.Suspend();
-    EXPECT_TRUE(thread.IsSuspended());
-    ASSERT_TRUE(thread.Settles());
-    long parked = thread.rounds;
-    mSnooze(100);
-    EXPECT_EQ(thread.rounds, parked);
-
-    thread.Resume();
-    EXPECT_FALSE(thread.IsSuspended());
-    EXPECT_TRUE(WaitUntil([&] { return thread.rounds > parked + 5; }));
-    thread.Resume();  // not suspended: nothing is sent
-    thread.release = true;
-    EXPECT_EQ(thread.WaitEnd(), 0);
-}
-
 struct Nap {
     std::atomic<bool> started{false};
     std::atomic<long> slept{0};
@@ -212,45 +169,6 @@ TEST(ThreadCancel, UnwindsTheStackThenRunsCanceled) {
     EXPECT_EQ(thread.WaitEnd(), ESRCH);  // Cancel() joined it
 }
 
-TEST(ThreadCancel, ReachesASuspendedThread) {
-    Counter thread;
-    ASSERT_TRUE(thread.Run());
-    ASSERT_TRUE(WaitUntil([&] { return thread.rounds > 0; }));
-    thread.Suspend();
-    ASSERT_TRUE(thread.Settles());
-    thread.Cancel();
-    EXPECT_TRUE(thread.canceled);
-    EXPECT_FALSE(thread.IsSuspended());
-}
-
-// A cancellation that reaches a thread in the suspend handler used to end the
-// process (std::terminate): arriving as the handler begins, it unwound from
-// the handler's first instruction while glibc's asynchronous cancellation
-// was on for the interrupted sleep, and the coverage build gives the handler
-// a cleanup table; taking effect in the handler's sigwait, it unwound into
-// whatever the handler had interrupted (under ThreadSanitizer, the middle of
-// the counter's noexcept atomic increment). Suspend and cancel back to back
-// (with and without a resume between them) while the thread works and
-// sleeps, many times over.
-TEST(ThreadCancel, CancelWhileTheSuspendHandlerRunsDoesNotTerminate) {
-    for (int round = 0; round < 200; round++) {
-        Counter thread;
-        ASSERT_TRUE(thread.Run());
-        ASSERT_TRUE(WaitUntil([&] { return thread.rounds > 0; }));
-        thread.Suspend();
-#if defined(__SANITIZE_THREAD__)
-        // ThreadSanitizer takes the suspend and resume signals from the
-        // kernel together and hands the handler only the first: a resume
-        // sent before the thread parks is lost there. Let it park first.
-        ASSERT_TRUE(WaitUntil([&] { return SyscallOf(thread.tid) == 128; }));
-#endif
-        if (round % 2 == 1) thread.Resume();
-        thread.Cancel();
-        EXPECT_TRUE(thread.canceled);
-        EXPECT_FALSE(thread.IsRunning());
-    }
-}
-
 struct Deferral {
     std::atomic<bool> disabled{false};
     std::atomic<bool> survived{false};
@@ -294,18 +212,6 @@ TEST(ThreadAbort, StopsWithoutCleanupEvenIfCancellationIsOff) {
     EXPECT_EQ(thread.WaitEnd(), ESRCH);  // Abort() joined it
 }
 
-TEST(ThreadAbort, ReachesASuspendedThread) {
-    Counter thread;
-    ASSERT_TRUE(thread.Run());
-    ASSERT_TRUE(WaitUntil([&] { return thread.rounds > 0; }));
-    thread.Suspend();
-    ASSERT_TRUE(thread.Settles());
-    thread.Abort();
-    EXPECT_FALSE(thread.canceled);
-    EXPECT_FALSE(thread.IsSuspended());
-    EXPECT_FALSE(thread.IsRunning());
-}
-
 TEST(ThreadAbort, ReachesAThreadSuspendedBeforeItsBody) {
     // A suspend sent right after Run() parks the thread before Process().
     for (int round = 0; round < 5; round++) {
@@ -343,26 +249,6 @@ TEST(ThreadAbort, ThreadAbortingItselfEndsThereAndCanBeJoined) {
     EXPECT_FALSE(trace.unwound);
     EXPECT_FALSE(trace.canceled);
     EXPECT_FALSE(thread.IsRunning());
-}
-
-TEST(ThreadAbort, DestroyingARunningThreadStopsIt) {
-    std::atomic<long> rounds{0};
-    auto* task = new ZoTask(
-        "doomed",
-        [](ZoTask*, void* data) {
-            auto* rounds = static_cast<std::atomic<long>*>(data);
-            for (;;) {
-                (*rounds)++;
-                mSnooze(1);
-            }
-        },
-        &rounds, false);
-    ASSERT_TRUE(task->Run());
-    ASSERT_TRUE(WaitUntil([&] { return rounds > 0; }));
-    delete task;
-    long after = rounds;
-    mSnooze(50);
-    EXPECT_EQ(rounds, after);
 }
 
 struct TaskTrace {
@@ -406,51 +292,37 @@ TEST(Task, AutoDeleteReleasesTheTaskOnItsOwnThread) {
 }
 
 TEST(Snooze, SleepsAtLeastTheTimeInEveryUnit) {
-    auto start = SteadyClock::now();
-    EXPECT_EQ(mSnooze(20), 0);
-    EXPECT_GE(MillisecondsSince(start), 20);
-    start = SteadyClock::now();
-    EXPECT_EQ(uSnooze(20000), 0);
-    EXPECT_GE(MillisecondsSince(start), 20);
-    start = SteadyClock::now();
-    EXPECT_EQ(nSnooze(20000000), 0);
-    EXPECT_GE(MillisecondsSince(start), 20);
-    start = SteadyClock::now();
-    EXPECT_EQ(Snooze(20, SNOOZE_MSEC), 0);
-    EXPECT_GE(MillisecondsSince(start), 20);
-    EXPECT_EQ(nSnooze(0), 0);
-    EXPECT_EQ(sSnooze(0), 0);
-    EXPECT_EQ(Yield(), 0);
-}
-
-TEST(Snooze, SplitsSecondsFromTheRemainder) {
     // Above a second the request needs both fields; a wrong split is refused
-    // by the kernel (-1) or sleeps the wrong time. Run the two in parallel.
+    // by the kernel (-1) or sleeps the wrong time. The sleeps run in parallel.
     struct Sleep {
-        std::atomic<int> result{-2};
-        std::atomic<long> slept{0};
         int (*snooze)(unsigned long);
         unsigned long value;
-    } micro{}, nano{};
-    micro.snooze = uSnooze;
-    micro.value = 1000500;
-    nano.snooze = nSnooze;
-    nano.value = 1000000001;
-    auto body = [](ZoTask*, void* data) {
-        Sleep* sleep = static_cast<Sleep*>(data);
-        auto start = SteadyClock::now();
-        sleep->result = sleep->snooze(sleep->value);
-        sleep->slept = MillisecondsSince(start);
-    };
-    ZoTask first("micro", body, &micro, false), second("nano", body, &nano, false);
-    ASSERT_TRUE(first.Run());
-    ASSERT_TRUE(second.Run());
-    EXPECT_EQ(first.WaitEnd(), 0);
-    EXPECT_EQ(second.WaitEnd(), 0);
-    EXPECT_EQ(micro.result, 0);
-    EXPECT_EQ(nano.result, 0);
-    EXPECT_GE(micro.slept, 1000);
-    EXPECT_GE(nano.slept, 1000);
+        long atLeastMs;
+        std::atomic<int> result{-2};
+        std::atomic<long> slept{0};
+    } sleeps[] = {{mSnooze, 20, 20},     {uSnooze, 20000, 20},     {nSnooze, 20000000, 20},
+                  {mSnooze, 1500, 1500}, {uSnooze, 1000500, 1000}, {nSnooze, 1000000001, 1000},
+                  {sSnooze, 0, 0},       {nSnooze, 0, 0}};
+    std::vector<std::unique_ptr<ZoTask>> tasks;
+    for (Sleep& sleep : sleeps) {
+        tasks.emplace_back(new ZoTask(
+            "sleeper",
+            [](ZoTask*, void* data) {
+                Sleep* sleep = static_cast<Sleep*>(data);
+                auto start = SteadyClock::now();
+                sleep->result = sleep->snooze(sleep->value);
+                sleep->slept = MillisecondsSince(start);
+            },
+            &sleep, false));
+        ASSERT_TRUE(tasks.back()->Run());
+    }
+    for (size_t i = 0; i < tasks.size(); i++) {
+        EXPECT_EQ(tasks[i]->WaitEnd(), 0);
+        EXPECT_EQ(sleeps[i].result, 0) << i;
+        EXPECT_GE(sleeps[i].slept, sleeps[i].atLeastMs) << i;
+    }
+    EXPECT_EQ(Snooze(20, SNOOZE_MSEC), 0);
+    EXPECT_EQ(Yield(), 0);
 }
 
 TEST(Snooze, RefusesAnUnknownUnit) {

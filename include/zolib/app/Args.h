@@ -33,7 +33,7 @@ class ZOLIB_API ZoArgs {
     // Parses argv[1] to argv[argc-1] (argv[0], the program, is skipped) into
     // the bag. A second call adds to what the first one left. Null entries are
     // skipped as if absent; an empty entry is a plain argument (an empty value).
-    void Extract(int argc, char** argv);
+    void Extract(int argc, const char* const* argv);
 
     // True when the option (or "_left") was given, whatever its kind.
     bool Presents(const char* name);

@@ -46,15 +46,15 @@ class ZOLIB_API ZoContainer {
     // Inserts before position `index` (0 to end-1); cannot append. 1 or 0.
     virtual int AddItem(long index, void* item);
     // Removes the first occurrence of `item`. 1 or 0 when absent.
-    virtual int DelItem(void* item);
+    virtual int DelItem(const void* item);
     // Removes position `index`, closing the gap. 0 when out of range.
     virtual int DelItem(long index);
 
-    virtual bool HasItem(void* item);
-    virtual bool HasItem(void* key, ZoCompare cmp);   // cmp(item, key)
-    virtual long FindItem(void* item);                // -1 when absent
-    virtual long FindItem(void* key, ZoCompare cmp);  // cmp(item, key); -1 when absent
-    virtual void* GetItem(long index);                // null when out of range
+    virtual bool HasItem(const void* item);
+    virtual bool HasItem(const void* key, ZoCompare cmp);   // cmp(item, key)
+    virtual long FindItem(const void* item);                // -1 when absent
+    virtual long FindItem(const void* key, ZoCompare cmp);  // cmp(item, key); -1 when absent
+    virtual void* GetItem(long index);                      // null when out of range
 
     // qsort over the items; cmp receives pointers to two slots.
     virtual void Sort(ZoCompare cmp);

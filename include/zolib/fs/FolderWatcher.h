@@ -1,15 +1,48 @@
-// ZoFolderWatcher: a thread that polls one directory and reports what changed.
+// ZoFolderWatcher: a thread that watches one directory and reports what
+// changed.
 //
-// Every `period` milliseconds the watcher lists its source directory and
-// compares it with the entries it knows (Contents()): names whose inode it
-// does not know are taken in and reported UPDATE_ADDED; known entries whose
+// A pass lists the source directory and compares it with the entries the
+// watcher knows (Contents()): names it does not know, whose inode it does not
+// know either, are taken in and reported UPDATE_ADDED; known entries whose
 // access, status-change or modification time moved are reported
-// UPDATE_CHANGED, and those whose status can no longer be read are taken out
-// and reported UPDATE_REMOVED. Identity is the inode alone, so a file renamed
-// inside the directory is reported removed in one pass and added under its
-// new name in the next. Within a pass the added records come first, in
-// listing order, then the changed and removed ones in Contents() order. A
-// pass costs time in proportion to the number of entries.
+// UPDATE_CHANGED, and those that are no longer there are taken out and
+// reported UPDATE_REMOVED. Identity is the inode, so a file renamed inside
+// the directory is reported removed in one pass and added under its new name
+// in the next, and a second name of a known file is not taken in. Within a
+// pass the added records come first, in listing order, then the changed and
+// removed ones in Contents() order. A pass reads each name's status once and
+// costs time in proportion to the number of names.
+//
+// Each name has at most one entry. A name that now names another object (a
+// file replaced by an atomic save: written elsewhere and renamed over the old
+// name, or removed and made again) keeps its entry, which takes on the new
+// object and is reported UPDATE_CHANGED (the entry object itself is replaced
+// when the name turns from a directory into something else or back). A
+// symbolic link whose target is missing is an entry of its own, with the
+// link's own status; it is reported changed when it is re-pointed or its
+// target appears. When the source directory itself is removed, its entries
+// are reported removed; when a directory of the same name takes its place
+// (made again, or moved there), the watcher follows it: a pass reports the
+// old entries removed and the next pass the new directory's entries added.
+//
+// When a pass runs: by default the thread sleeps until the kernel reports a
+// change in the directory (inotify), lets a short settle time go by so that a
+// burst of changes makes one pass (2 ms, or twice the last pass's time when
+// that is longer; never more than the period), and then runs the pass. When
+// it starts watching a directory (at the start, and when the directory was
+// replaced or reappeared) it runs a pass at once, for what happened before
+// the watch was made. A full pass still runs when `period` milliseconds went
+// by without one, as a safety net for what the kernel does not report:
+// changes inside subdirectories (which move their times) and to the targets
+// of links. That interval
+// stretches for large directories, so that the safety net alone never takes
+// more than 1/2000 of a core: at least 2000 times the last pass's duration,
+// but at most 10 minutes unless the period is longer. Where notification
+// cannot be used (no inotify, its limits reached, a network or FUSE file
+// system, the source missing, or SetPolling(true)) the thread polls: it
+// sleeps `period` between passes. A period of 0 or less runs the passes back
+// to back in either mode. Notifications only choose when a pass runs; what a
+// pass reports is the same either way.
 //
 // Hooks: Refreshing(data) runs at the start of every pass, Updated(changes,
 // data) after a pass that made at least one record; both on the watcher
@@ -19,7 +52,9 @@
 // entries in it, and the change list with its records. A record, and the
 // removed entry it points to, live until the next pass (or SetSource) drops
 // them; a handler must not keep them. The filter array is borrowed and must
-// outlive its use.
+// outlive its use. A watcher holds up to three descriptors (the directory it
+// last listed, an inotify instance and an eventfd) and two inotify watches
+// (the source and its parent), all released by the destructor.
 //
 // Threads: the pass runs with the watcher's lock held (ZoLocker part), and so
 // do SetSource and SetFilter, so none of them overlaps another. Another
@@ -29,9 +64,10 @@
 // SetSource from Updated drops the records being reported.
 //
 // Blocking: SetSource and SetFilter wait for a pass that is under way,
-// including its Updated handler. Cancel() takes effect in the sleep between
+// including its Updated handler. Cancel() takes effect in the wait between
 // passes or in a hook, never in the middle of a pass, so a cancelled watcher
-// is always left whole. Stop() ends the thread before the next pass.
+// is always left whole. Stop() ends the thread before the next pass (within a
+// second while it waits for notifications, within the period while it polls).
 //
 // Lifetime: the destructor cancels a running thread before it releases
 // anything. A subclass whose hooks use its own members cancels (or stops and
@@ -39,7 +75,8 @@
 // destroyed from its own hooks.
 //
 // Failure: nothing is reported beyond the records. A source that cannot be
-// read lists nothing: no new entries, while the known ones are still checked.
+// read lists nothing: no new entries, while the known ones are still checked
+// one by one and reported removed when their status can no longer be read.
 #pragma once
 
 #include <zolib/Export.h>
@@ -49,13 +86,15 @@
 #include <zolib/threads/Locker.h>
 #include <zolib/threads/Thread.h>
 
+#include <atomic>
 #include <cstddef>
+#include <string>
 
 // Kinds of T_Update records.
 enum {
     UPDATE_ADDED = 0,    // a listed name whose inode no known entry has
     UPDATE_CHANGED = 1,  // a known entry whose times moved
-    UPDATE_REMOVED = 2   // a known entry whose status can no longer be read
+    UPDATE_REMOVED = 2   // a known entry that is no longer there
 };
 
 // One change found by a pass. For UPDATE_REMOVED the entry has been taken out
@@ -76,7 +115,7 @@ class ZOLIB_API ZoFolderWatcher : public ZoThread, public ZoLocker {
     ZoFolderWatcher(long period, void* data);
     ~ZoFolderWatcher() override;
 
-    // The pass loop: sleep, Refreshing, pass, Updated; ends when there is no
+    // The pass loop: wait, Refreshing, pass, Updated; ends when there is no
     // source at the top of the loop (at once when Run() came before
     // SetSource) or when Stop() was called.
     void Process() override;
@@ -104,10 +143,19 @@ class ZOLIB_API ZoFolderWatcher : public ZoThread, public ZoLocker {
     // Fills Contents() from the source, recording each entry's status. Part
     // of SetSource; the caller holds the lock (or the thread is not running).
     void InitScan();
-    // Lists the source and takes in the names whose inode is not known yet,
-    // each with an UPDATE_ADDED record. The listing half of a pass; the caller
+    // Lists the source and takes in the names that are not known yet and
+    // whose inode is not known either, each with an UPDATE_ADDED record. The
+    // listing half of a pass (known entries are not checked); the caller
     // holds the lock (or the thread is not running).
     void Refresh();
+
+    // true: poll every period, never waiting for notifications; false (the
+    // default): wait for them where the system can give them. Takes effect
+    // at the next wait, also while the thread runs.
+    void SetPolling(bool force);
+    // Whether the running thread waits for notifications from the kernel
+    // (false before it first waits, and while it polls).
+    bool Notifying() const { return notifying; }
 
     // The list itself (ZoEntry*, ZoDirectory* for subdirectories), not a copy;
     // read it under Lock() while the thread runs.
@@ -123,10 +171,32 @@ class ZOLIB_API ZoFolderWatcher : public ZoThread, public ZoLocker {
     const char* const* filters;  // borrowed
 
   private:
+    enum ScanMode { SCAN_INIT, SCAN_NEW, SCAN_PASS };
+
     bool HasSource();
-    void Sleep();
+    void Wait();
+    bool Arm(bool* fresh);
+    bool Drain();
+    void Wake();
     void Pass();
-    void CheckKnown();
+    void Scan(ScanMode mode);
+    void Hold(int fd, const struct stat& st);
+    void CheckByPath();
+    void RemoveAll();
     void DropChanges();
     void DropContents();
+
+    std::atomic<bool> forcePolling{false};
+    std::atomic<bool> notifying{false};
+    std::atomic<bool> rearm{false};
+    std::atomic<long> passMicros{0};  // time the last scan took
+    int notifyFd = -1;                // inotify instance (watcher thread)
+    int sourceWatch = -1;             // its watch on the source
+    int parentWatch = -1;             // and on the source's parent
+    std::string parentName;           // the source's name in its parent
+    int wakeFd = -1;                  // eventfd: the source or the mode changed
+    int heldFd = -1;                  // the source directory last listed, kept open
+    dev_t heldDev = 0;                // and its identity
+    ino_t heldIno = 0;
+    bool again = false;  // run the next pass at once
 };

@@ -23,12 +23,15 @@
 // DetachCurrentMessage(); otherwise the bag is deleted when the handler
 // returns. Bags still queued when the looper is destroyed are deleted
 // unhandled. Connected application channels stay the application's.
-// Blocking: PostMessage waits for the looper's lock and, while 8192 posted
-// bags are already waiting, for room in the box. The loop never takes the
-// lock, so posting never waits for a handler.
+// Blocking: PostMessage waits briefly for the looper's lock and, while 8192
+// posted bags are already waiting, for room in the box (without holding the
+// lock, so a handler may Flush() or Empty() the box meanwhile). The loop
+// never takes the lock, so posting never waits for a handler. A poster
+// cancelled while it waits for room ends there; its bag is deleted.
 // Threads: the hooks, the handlers and Process() run on the loop thread.
 // PostMessage may be called from any thread, the loop thread included (a
-// handler that posts while the box is full waits for ever). Empty() and
+// handler that posts while the box is full does not wait, which would be for
+// ever: its bag is deleted unhandled). Empty() and
 // Flush() take the lock; call them from the loop thread or while the loop is
 // not running, and never post from a handler that Flush() runs. Sending a
 // bag through a connected channel uses the shared buffer, which belongs to
@@ -42,7 +45,9 @@
 // the box is not waited on, posted bags are deleted at once unhandled, and
 // Empty() and Flush() find nothing; connected channels and time-outs still
 // work. A channel message that cannot be read or unflattened is dropped
-// without a handler call.
+// without a handler call. A connected channel found at its end (its writers
+// closed, nothing left to read) is disconnected by the loop, so it no longer
+// wakes every wait; the channel object stays the application's.
 #pragma once
 
 #include <zolib/Export.h>

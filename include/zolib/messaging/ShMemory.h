@@ -17,6 +17,9 @@
 // Blocking: Lock() waits for the segment's mutex, held by any process; the
 // constructor and the destructor take it briefly. If a process dies while
 // holding the mutex, the next Lock() in any process recovers it and succeeds.
+// A thread that holds the mutex may open, attach to and destroy further
+// objects on the same segment: they count themselves in and out under the
+// lock it holds (nothing waits for itself), and the lock stays held.
 // Threads: the object has no lock of its own; the segment's mutex serialises
 // users in all processes and threads. One object must not be destroyed while
 // another thread uses it.
@@ -55,7 +58,9 @@ class ZOLIB_API ZoShMemory {
     // Takes the segment's mutex, waiting for holders in any process. A mutex
     // left locked by a process that died is taken over and made usable: the
     // call then succeeds, and the data it guards is as the dead holder left
-    // it. False only when the mutex cannot be taken.
+    // it. False when the mutex cannot be taken, and at once when the calling
+    // thread holds it already (through this or another object on the same
+    // segment): the mutex is not recursive, and waiting would never end.
     bool Lock();
     // Releases the mutex; the caller must hold it. True on success.
     bool Unlock();

@@ -30,7 +30,11 @@
 //
 // Cancellation unwinds the thread's stack like an exception: destructors of
 // objects on it run, then Canceled(). Never swallow it with a catch (...)
-// that does not rethrow. An abort runs neither: see Abort().
+// that does not rethrow. An abort runs neither: see Abort(). No destructor of
+// the library lets a cancellation through (a forced unwind out of a noexcept
+// destructor ends the process): they hold it off, and it takes effect at the
+// thread's next cancellation point outside them. Destructors of subclasses
+// must do the same if they reach a cancellation point other than Halt().
 //
 // Failure: Run() returns false when the thread ran before or cannot be
 // created, WaitEnd() the join's error; the other controls do nothing to a
@@ -98,7 +102,11 @@ class ZOLIB_API ZoThread {
     bool IsStopped() const { return stopped; }
     // Parks the thread inside the suspend signal's handler until Resume().
     // Sends one signal however often it is called; does nothing before Run()
-    // or after the thread was joined.
+    // or after the thread was joined. The parked thread waits for the state
+    // to say running, not for a count of signals (signals of one kind merge
+    // while pending): whatever the sequence and timing of Suspend() and
+    // Resume() calls from one controller, the thread ends up in the state of
+    // the last call. A thread past its body, or being cancelled, never parks.
     void Suspend();
     void Resume();
     // Waits for the thread to end: 0, or the error of pthread_join (ESRCH
@@ -117,7 +125,10 @@ class ZOLIB_API ZoThread {
     // uses: a running or starting thread is aborted and joined, a finished
     // one reaped. Called from the thread itself (the object deletes itself),
     // it only lets the body's thread end once Process() returns. Destructors
-    // of subclasses whose Process() uses their members call it first.
+    // of subclasses whose Process() uses their members call it first. The
+    // caller's cancellation is held off meanwhile (a pending one acts at its
+    // next cancellation point), so a destructor is never left by it. A
+    // thread already being cancelled is waited for rather than aborted.
     void Halt();
 
     ZoTeam* team;

@@ -1,4 +1,4 @@
-#include "threads/internal/Unwind.h"
+#include "internal/Unwind.h"
 
 #ifdef ZOLIB_ASAN
 

@@ -1,4 +1,4 @@
-#include "threads/Helpers.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
