@@ -183,14 +183,20 @@ mkdir -p "$tree"
 # The copy: every tracked or new file of the working tree. A file is copied
 # (with a fresh time stamp) only when its bytes differ, so that the build in
 # the copy stays incremental from one run to the next.
+# Files the tree no longer has are removed from the copy, so that no stale
+# header is found in their place.
 sync_tree() {
-    git ls-files -z --cached --others --exclude-standard | while IFS= read -r -d '' f; do
+    local files=$work/files.txt
+    git ls-files --cached --others --exclude-standard | sort >"$files"
+    while IFS= read -r f; do
         [ -f "$f" ] || continue
         if ! cmp -s "$f" "$tree/$f"; then
             mkdir -p "$tree/$(dirname "$f")"
             cp "$f" "$tree/$f"
         fi
-    done
+    done <"$files"
+    (cd "$tree" && find . -path ./build -prune -o -type f -printf '%P\n' | sort) |
+        comm -23 - "$files" | while IFS= read -r gone; do rm -f "$tree/$gone"; done
 }
 
 current=""
