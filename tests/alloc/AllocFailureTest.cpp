@@ -15,6 +15,7 @@
 #include <zolib/fs/Directory.h>
 #include <zolib/fs/FolderWatcher.h>
 #include <zolib/fs/Path.h>
+#include <zolib/messaging/Looper.h>
 #include <zolib/messaging/Member.h>
 #include <zolib/messaging/Multiplexer.h>
 #include <zolib/messaging/Pipe.h>
@@ -666,6 +667,21 @@ const std::vector<Row>& Rows() {
                  EXPECT_TRUE(ready == 0 || (ready == -1 && errno == ENOMEM)) << ready;
                  if (connected) mux.Disconnect(&pipe);
              });
+         }},
+        {"LooperPost", "src/bag: ZoBag(ZoBag*), PostMessage's copy, writes through null blocks",
+         [](long n) {
+             // A copy that cannot be made is not posted; the caller's bag is
+             // untouched either way and the looper deletes what it queued.
+             ZoLooper looper("alloc", 4096);
+             ZoBag bag(5, 0);
+             bag.Setstring("s", "text", 0);
+             std::string before = Flat(&bag);
+             bool fired = Armed(n, [&] {
+                 looper.PostMessage(&bag, true);
+                 looper.PostMessage(9ul);
+             });
+             EXPECT_EQ(Flat(&bag), before);
+             return fired;
          }},
         {"AddOn", nullptr,
          [](long n) {
