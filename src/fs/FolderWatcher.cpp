@@ -20,6 +20,8 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -46,34 +48,40 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-// What Changed() does with a status already read: the first status is only
-// recorded; later, true when one of the three times moved (then recorded).
+// A pass decides everything before it changes anything, so that one that
+// runs out of memory (std::bad_alloc from its containers, or a null from the
+// heap turned into one) leaves the watcher as it was.
+[[noreturn]] void OutOfMemory() {
+    throw std::bad_alloc();
+}
+
+// What Changed() does with a status already read, without recording it: the
+// first status is only recorded (here, at once: it reports nothing); later,
+// true when one of the three times moved.
 bool Moved(ZoEntry* entry, const struct stat& now) {
     struct stat*& last = EntryState::Last(entry);
     if (last == nullptr) {
-        last = new struct stat(now);
+        last = new (std::nothrow) struct stat(now);
+        if (last == nullptr) OutOfMemory();
         return false;
     }
     // A link whose target is missing: reading its status tries to follow it,
     // which may itself move the link's access time.
     if (S_ISLNK(now.st_mode) && S_ISLNK(last->st_mode)) last->st_atim = now.st_atim;
-    if (SameTime(now.st_atim, last->st_atim) && SameTime(now.st_ctim, last->st_ctim) &&
-        SameTime(now.st_mtim, last->st_mtim)) {
-        return false;
-    }
-    *last = now;
-    return true;
+    return !SameTime(now.st_atim, last->st_atim) || !SameTime(now.st_ctim, last->st_ctim) ||
+           !SameTime(now.st_mtim, last->st_mtim);
 }
 
-// Records a status that belongs to another object than the one seen before.
+// Gives an entry a place for its status before a pass decides anything.
+void Room(ZoEntry* entry, const struct stat& now) {
+    if (EntryState::Last(entry) == nullptr) (void)Moved(entry, now);
+}
+
+// Records a status, of the object seen before or of another one; the entry
+// has its place for it (Room).
 void Take(ZoEntry* entry, const struct stat& now) {
     EntryState::Inode(entry) = now.st_ino;
-    struct stat*& last = EntryState::Last(entry);
-    if (last == nullptr) {
-        last = new struct stat(now);
-    } else {
-        *last = now;
-    }
+    *EntryState::Last(entry) = now;
 }
 
 // One status read of a name in the directory dir (a descriptor, or
@@ -103,14 +111,18 @@ bool Same(ZoEntry* entry, const struct stat& now) {
 // own listing would make it: a ZoDirectory for a directory (or a link to
 // one), a ZoEntry for anything else.
 ZoEntry* Make(const char* dir, const char* name, const struct stat& st) {
-    ZoEntry* entry;
+    std::unique_ptr<ZoEntry> entry;
     if (S_ISDIR(st.st_mode)) {
-        entry = new ZoDirectory(dir, name, false);
+        entry.reset(new ZoDirectory(dir, name, false));
     } else {
-        entry = new ZoEntry(dir, name);
+        entry.reset(new ZoEntry(dir, name));
     }
-    Take(entry, st);
-    return entry;
+    // An entry that could not copy its strings names nothing.
+    if (entry->GetFull() == nullptr || entry->GetPath() == nullptr || entry->GetName() == nullptr)
+        OutOfMemory();
+    Room(entry.get(), st);
+    Take(entry.get(), st);
+    return entry.release();
 }
 
 bool IsDots(const char* name) {
@@ -166,11 +178,54 @@ ZoEntry* At(ZoList* list, long index) {
     return static_cast<ZoEntry*>(list->GetItem(index));
 }
 
-// The lists grow by a fixed step of 10; doubling instead keeps an append O(1)
-// on average when a pass takes in or reports thousands of entries.
-void Append(ZoList* list, void* item) {
-    if (list->Size() >= list->Length()) list->IncBy(list->Length() > 10 ? list->Length() : 10);
-    list->AddItem(item);
+// Room for `more` further items, so that the appends that follow cannot
+// fail. The lists grow by a fixed step of 10; doubling instead keeps an
+// append O(1) on average when a pass takes in or reports thousands of
+// entries.
+void Reserve(ZoList* list, size_t more) {
+    long need = list->Size() + static_cast<long>(more);
+    if (need <= list->Length()) return;
+    list->IncTo(std::max(need, std::max(2 * list->Length(), 10L)));
+    if (need > list->Length()) list->IncTo(need);  // no room to double
+    if (need > list->Length()) OutOfMemory();
+}
+
+// The change records of a pass, made before it changes anything; those not
+// handed out are released with the set.
+class Records {
+  public:
+    explicit Records(ZoList* changes) : changes(changes) {}
+    // Makes `count` records and room for them in the change list.
+    void Make(size_t count) {
+        spare.reserve(count);
+        for (size_t i = 0; i < count; i++)
+            spare.push_back(new T_Update{UPDATE_ADDED, nullptr});
+        Reserve(changes, count);
+    }
+    ~Records() {
+        for (T_Update* record : spare)
+            delete record;
+    }
+    Records(const Records&) = delete;
+    Records& operator=(const Records&) = delete;
+    void Add(int kind, ZoEntry* entry) {
+        T_Update* record = spare.back();
+        spare.pop_back();
+        record->kind = kind;
+        record->entry = entry;
+        changes->AddItem(record);
+    }
+
+  private:
+    ZoList* changes;
+    std::vector<T_Update*> spare;
+};
+
+// Puts the entries back in the list, which has room for them.
+void Refill(ZoList* list, const std::vector<ZoEntry*>& entries) {
+    list->Clean();
+    for (ZoEntry* entry : entries)
+        list->AddItem(entry);
 }
 
 }  // namespace
@@ -184,8 +239,8 @@ int entrymatch(const void* a, const void* b) {
 ZoFolderWatcher::ZoFolderWatcher(long period, void* data)
     : ZoThread(nullptr),
       ZoLocker(),
-      contents(new ZoList(10, 10)),
-      changes(new ZoList(10, 10)),
+      contents(new (std::nothrow) ZoList(10, 10)),
+      changes(new (std::nothrow) ZoList(10, 10)),
       source(nullptr),
       data(data),
       period(period),
@@ -215,10 +270,22 @@ void ZoFolderWatcher::Refreshing(void*) {}
 void ZoFolderWatcher::Updated(ZoList*, void*) {}
 
 void ZoFolderWatcher::SetSource(const char* path) {
-    SetSource(new ZoDirectory(path, false));
+    // Without memory for the new directory the watcher stays as it is.
+    std::unique_ptr<ZoDirectory> dir;
+    try {
+        dir.reset(new ZoDirectory(path, false));
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    if (dir->GetFull() == nullptr || dir->GetPath() == nullptr || dir->GetName() == nullptr) return;
+    SetSource(dir.release());
 }
 
 void ZoFolderWatcher::SetSource(ZoDirectory* dir) {
+    if (contents == nullptr || changes == nullptr) {  // a watcher made without memory
+        delete dir;
+        return;
+    }
     bool nested = passOwner == this;
     if (!nested) Lock();
     if (dir != source) {
@@ -258,7 +325,9 @@ void ZoFolderWatcher::SetFilter(int count, const char* const* list) {
 }
 
 void ZoFolderWatcher::InitScan() {
-    Scan(SCAN_INIT);
+    // A scan without memory leaves the contents empty; the next pass makes
+    // it again instead, and reports nothing either.
+    initPending = !Scan(SCAN_INIT);
 }
 
 void ZoFolderWatcher::Refresh() {
@@ -272,8 +341,9 @@ void ZoFolderWatcher::Hold(int fd, const struct stat& st) {
     heldIno = st.st_ino;
 }
 
-void ZoFolderWatcher::Scan(ScanMode mode) {
-    if (source == nullptr) return;
+bool ZoFolderWatcher::Scan(ScanMode mode) {
+    if (source == nullptr) return true;
+    if (contents == nullptr || changes == nullptr) return false;
     auto began = std::chrono::steady_clock::now();
     struct Timed {
         ZoFolderWatcher* watcher;
@@ -285,7 +355,8 @@ void ZoFolderWatcher::Scan(ScanMode mode) {
         }
     } timed{this, began};
 
-    int fd = open(source->GetFull(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const char* full = source->GetFull();
+    int fd = full != nullptr ? open(full, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
     struct stat dirStat;
     if (fd >= 0 && fstat(fd, &dirStat) != 0) {
         close(fd);
@@ -296,161 +367,223 @@ void ZoFolderWatcher::Scan(ScanMode mode) {
         // one by one. A directory made here later is a new one.
         if (heldFd >= 0) close(heldFd);
         heldFd = -1;
-        if (mode == SCAN_PASS) CheckByPath();
-        return;
+        return mode != SCAN_PASS || CheckByPath();
     }
     // The directory last listed is held open, so its inode cannot be reused
     // by another directory: a different identity at the path means the
     // directory was replaced.
     bool replaced = heldFd >= 0 && (dirStat.st_dev != heldDev || dirStat.st_ino != heldIno);
     if (replaced && mode != SCAN_INIT) {
+        bool done = true;
         if (mode == SCAN_PASS) {
             // The old entries go in this pass, the new directory's come in
             // the next, as for an entry renamed inside the directory.
-            Hold(fd, dirStat);
-            RemoveAll();
-            again = true;
+            done = RemoveAll();
+            if (done) {
+                Hold(fd, dirStat);
+                again = true;
+            }
         }
         close(fd);
-        return;
+        return done;
     }
     if (heldFd < 0 || replaced) Hold(fd, dirStat);
     DIR* dir = fdopendir(fd);
     if (dir == nullptr) {
         close(fd);
-        return;
+        return false;
     }
+    struct Closing {
+        DIR* dir;
+        ~Closing() { closedir(dir); }
+    } closing{dir};
 
     const long count = contents->Size();
-    // The known entries by name (each name has at most one) and by inode
-    // (what FindItem(entry, entrymatch) over the contents would find), the
-    // inodes of entries taken in during this listing included.
-    std::unordered_map<std::string_view, long> byName;
-    std::unordered_set<ino_t> inodes;
-    byName.reserve(static_cast<size_t>(count));
-    inodes.reserve(static_cast<size_t>(count));
-    for (long i = 0; i < count; i++) {
-        ZoEntry* entry = At(contents, i);
-        byName.emplace(entry->GetName(), i);
-        inodes.insert(EntryState::Inode(entry));
-    }
-    enum : unsigned char { UNSEEN, SAME, MOVED };
-    std::vector<unsigned char> seen(static_cast<size_t>(count), UNSEEN);
-    // Entries that another kind of object under their name replaced; they are
-    // released after the listing, whose name index still points into them.
-    std::vector<ZoEntry*> retired;
-    const bool filtered = filterCount > 0 && filters != nullptr;
-    const char* full = source->GetFull();
-
-    while (struct dirent* found = readdir(dir)) {
-        const char* name = found->d_name;
-        auto known = byName.find(name);
+    // What the listing found, before anything changes: the known entries'
+    // states, the statuses to record, the entries taken in.
+    enum : unsigned char { UNSEEN, SAME, MOVED, OTHER };
+    struct Found {
+        long index;
         struct stat st;
-        if (known != byName.end()) {
-            if (mode != SCAN_PASS) continue;
-            long i = known->second;
-            // A name that vanished since the listing read it is left unseen:
-            // it is reported removed.
-            if (!StatAt(fd, name, &st)) continue;
+        ZoEntry* fresh;  // a new entry of the right kind in the known one's place
+    };
+    std::vector<unsigned char> seen;
+    std::vector<Found> found;     // known entries whose times or object changed
+    std::vector<ZoEntry*> added;  // new names, in listing order
+    std::vector<ZoEntry*> kept;   // the entries that stay, when some go
+    Records records(changes);
+    size_t removed = 0;
+    try {
+        // The known entries by name (each name has at most one) and by inode
+        // (what FindItem(entry, entrymatch) over the contents would find),
+        // the inodes of entries taken in during this listing included.
+        std::unordered_map<std::string_view, long> byName;
+        std::unordered_set<ino_t> inodes;
+        byName.reserve(static_cast<size_t>(count));
+        inodes.reserve(static_cast<size_t>(count));
+        for (long i = 0; i < count; i++) {
             ZoEntry* entry = At(contents, i);
-            if (Same(entry, st)) {
-                seen[i] = Moved(entry, st) ? MOVED : SAME;
+            byName.emplace(entry->GetName(), i);
+            inodes.insert(EntryState::Inode(entry));
+        }
+        seen.assign(static_cast<size_t>(count), UNSEEN);
+        const bool filtered = filterCount > 0 && filters != nullptr;
+
+        while (struct dirent* listed = readdir(dir)) {
+            const char* name = listed->d_name;
+            auto known = byName.find(name);
+            struct stat st;
+            if (known != byName.end()) {
+                if (mode != SCAN_PASS) continue;
+                long i = known->second;
+                // A name that vanished since the listing read it is left
+                // unseen: it is reported removed.
+                if (!StatAt(fd, name, &st)) continue;
+                ZoEntry* entry = At(contents, i);
+                if (Same(entry, st)) {
+                    seen[i] = Moved(entry, st) ? MOVED : SAME;
+                    if (seen[i] == MOVED) found.push_back({i, st, nullptr});
+                    continue;
+                }
+                // Another object under a known name: the entry follows it,
+                // or a new one of the right kind takes its place.
+                inodes.insert(st.st_ino);
+                seen[i] = OTHER;
+                Room(entry, st);
+                found.push_back({i, st, nullptr});
+                if (IsDirectory(entry) != S_ISDIR(st.st_mode))
+                    found.back().fresh = Make(full, name, st);
                 continue;
             }
-            // Another object under a known name: the entry follows it.
-            inodes.insert(st.st_ino);
-            seen[i] = MOVED;
-            if (IsDirectory(entry) == S_ISDIR(st.st_mode)) {
-                Take(entry, st);
-            } else {
-                retired.push_back(entry);
-                contents->DelItem(i);
-                // An insertion cannot append: the last place is filled by one.
-                ZoEntry* fresh = Make(full, name, st);
-                if (i < contents->Size()) {
-                    contents->AddItem(i, fresh);
-                } else {
-                    contents->AddItem(fresh);
-                }
-            }
+            if (filtered ? !Kept(name, filterCount, filters) : IsDots(name)) continue;
+            if (!StatAt(fd, name, &st)) continue;
+            if (!inodes.insert(st.st_ino).second) continue;  // another name of a known object
+            added.push_back(nullptr);
+            added.back() = Make(full, name, st);
+        }
+
+        // Room in the lists, and the records, for what follows.
+        Reserve(contents, added.size());
+        size_t reports = mode == SCAN_INIT ? 0 : added.size();
+        if (mode == SCAN_PASS) {
+            removed = static_cast<size_t>(std::count(seen.begin(), seen.end(), UNSEEN));
+            reports += removed + found.size();
+            if (removed > 0) kept.reserve(static_cast<size_t>(count) - removed + added.size());
+        }
+        records.Make(reports);
+    } catch (const std::bad_alloc&) {
+        for (ZoEntry* entry : added)
+            delete entry;
+        for (const Found& change : found)
+            delete change.fresh;
+        return false;
+    }
+
+    // From here on nothing fails. Statuses are recorded and replaced entries
+    // swapped for their successors (the list keeps its length), the new names
+    // appended.
+    for (const Found& change : found) {
+        ZoEntry* entry = At(contents, change.index);
+        if (change.fresh == nullptr) {
+            Take(entry, change.st);
             continue;
         }
-        if (filtered ? !Kept(name, filterCount, filters) : IsDots(name)) continue;
-        if (!StatAt(fd, name, &st)) continue;
-        if (!inodes.insert(st.st_ino).second) continue;  // another name of a known object
-        ZoEntry* entry = Make(full, name, st);
-        Append(contents, entry);
-        if (mode != SCAN_INIT) Append(changes, new T_Update{UPDATE_ADDED, entry});
-    }
-    closedir(dir);
-    for (ZoEntry* entry : retired)
+        contents->DelItem(change.index);
+        // An insertion cannot append: the last place is filled by one.
+        if (change.index < contents->Size()) {
+            contents->AddItem(change.index, change.fresh);
+        } else {
+            contents->AddItem(change.fresh);
+        }
         delete entry;
-    if (mode != SCAN_PASS) return;
+    }
+    for (ZoEntry* entry : added) {
+        contents->AddItem(entry);
+        if (mode != SCAN_INIT) records.Add(UPDATE_ADDED, entry);
+    }
+    if (mode != SCAN_PASS) return true;
 
     // The known entries in list order: changed ones reported, vanished ones
     // reported and taken out. Taking them out one DelItem at a time would
     // shift the rest of the list each time; the survivors are gathered and
     // put back at once, the entries taken in above after them.
-    std::vector<ZoEntry*> kept;
-    bool removing = false;
     for (long i = 0; i < count; i++) {
         ZoEntry* entry = At(contents, i);
         if (seen[i] == UNSEEN) {
-            if (!removing) {
-                removing = true;
-                kept.reserve(static_cast<size_t>(contents->Size()));
-                for (long j = 0; j < i; j++)
-                    kept.push_back(At(contents, j));
-            }
-            Append(changes, new T_Update{UPDATE_REMOVED, entry});
+            records.Add(UPDATE_REMOVED, entry);
             continue;
         }
-        if (seen[i] == MOVED) Append(changes, new T_Update{UPDATE_CHANGED, entry});
-        if (removing) kept.push_back(entry);
+        if (seen[i] != SAME) records.Add(UPDATE_CHANGED, entry);
+        if (removed > 0) kept.push_back(entry);
     }
-    if (!removing) return;
-    for (long i = count; i < contents->Size(); i++)
-        kept.push_back(At(contents, i));
-    contents->Clean();
-    for (ZoEntry* entry : kept)
-        contents->AddItem(entry);
+    if (removed == 0) return true;
+    kept.insert(kept.end(), added.begin(), added.end());
+    Refill(contents, kept);
+    return true;
 }
 
-void ZoFolderWatcher::CheckByPath() {
+bool ZoFolderWatcher::CheckByPath() {
     // Without a listing, each known entry's status is read through its path.
+    const long count = contents->Size();
+    std::vector<struct stat> now;
+    std::vector<unsigned char> state;  // 0: gone, 1: the same, 2: changed
     std::vector<ZoEntry*> kept;
-    for (long i = 0; i < contents->Size(); i++) {
+    Records records(changes);
+    try {
+        now.resize(static_cast<size_t>(count));
+        state.assign(static_cast<size_t>(count), 0);
+        size_t gone = 0, reports = 0;
+        for (long i = 0; i < count; i++) {
+            ZoEntry* entry = At(contents, i);
+            struct stat& st = now[i];
+            if (!StatAt(AT_FDCWD, entry->GetFull(), &st)) {
+                gone++;
+                reports++;
+                continue;
+            }
+            // Kept as it is even when the kind changed: without a listing
+            // nothing is made anew.
+            bool same = Same(entry, st);
+            Room(entry, st);
+            state[i] = same && !Moved(entry, st) ? 1 : 2;
+            reports += state[i] == 2;
+        }
+        if (gone > 0) kept.reserve(static_cast<size_t>(count) - gone);
+        records.Make(reports);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (long i = 0; i < count; i++) {
         ZoEntry* entry = At(contents, i);
-        struct stat st;
-        if (!StatAt(AT_FDCWD, entry->GetFull(), &st)) {
-            Append(changes, new T_Update{UPDATE_REMOVED, entry});
+        if (state[i] == 0) {
+            records.Add(UPDATE_REMOVED, entry);
             continue;
         }
         kept.push_back(entry);
-        bool moved;
-        if (Same(entry, st)) {
-            moved = Moved(entry, st);
-        } else {
-            // Kept as it is even when the kind changed: without a listing
-            // nothing is made anew.
-            Take(entry, st);
-            moved = true;
+        if (state[i] == 2) {
+            Take(entry, now[i]);
+            records.Add(UPDATE_CHANGED, entry);
         }
-        if (moved) Append(changes, new T_Update{UPDATE_CHANGED, entry});
     }
-    if (static_cast<long>(kept.size()) == contents->Size()) return;
-    contents->Clean();
-    for (ZoEntry* entry : kept)
-        contents->AddItem(entry);
+    if (static_cast<long>(kept.size()) != count) Refill(contents, kept);
+    return true;
 }
 
-void ZoFolderWatcher::RemoveAll() {
+bool ZoFolderWatcher::RemoveAll() {
+    Records records(changes);
+    try {
+        records.Make(static_cast<size_t>(contents->Size()));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     for (long i = 0; i < contents->Size(); i++)
-        Append(changes, new T_Update{UPDATE_REMOVED, At(contents, i)});
+        records.Add(UPDATE_REMOVED, At(contents, i));
     contents->Clean();
+    return true;
 }
 
 bool ZoFolderWatcher::HasSource() {
+    if (contents == nullptr || changes == nullptr) return false;
     Lock();
     bool set = source != nullptr;
     Unlock();
@@ -462,6 +595,11 @@ ZOLIB_UNWOUND void ZoFolderWatcher::Wait() {
         again = false;
         IsCanceled();
         Yield();
+        return;
+    }
+    if (retry) {  // the last pass ran out of memory: the next one after a period
+        retry = false;
+        mSnooze(static_cast<unsigned long>(period));
         return;
     }
     bool fresh = false;
@@ -507,13 +645,20 @@ bool ZoFolderWatcher::Arm(bool* fresh) {
     if (notifyFd < 0) notifyFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (notifyFd < 0) return false;
     std::string full, parent;
+    bool named = true;
     Lock();
-    if (source != nullptr) {
-        full = source->GetFull();
-        parent = source->GetPath();
-        parentName = source->GetName();
+    try {
+        if (source != nullptr && source->GetFull() != nullptr && source->GetPath() != nullptr &&
+            source->GetName() != nullptr) {
+            full = source->GetFull();
+            parent = source->GetPath();
+            parentName = source->GetName();
+        }
+    } catch (const std::bad_alloc&) {
+        named = false;  // without memory for the names: polling, this time
     }
     Unlock();
+    if (!named) return false;
     // Adding a watch again is cheap and gives the watch of whatever
     // directory the path names now (a new one when it was replaced).
     int watch = full.empty() ? -1 : inotify_add_watch(notifyFd, full.c_str(), kSourceMask);
@@ -578,13 +723,21 @@ ZOLIB_UNWOUND void ZoFolderWatcher::Pass() {
     {
         ZoNoCancel whole;  // the pass's lists and records are never left half updated
         DropChanges();
-        Scan(SCAN_PASS);
+        // A pass without memory changes nothing and reports nothing: the
+        // next one, a period later, finds the same changes.
+        if (initPending) {
+            initPending = !Scan(SCAN_INIT);
+            retry = initPending;
+        } else {
+            retry = !Scan(SCAN_PASS);
+        }
     }
     if (changes->Size() > 0) Updated(changes, data);
     hold.Returned();
 }
 
 void ZoFolderWatcher::DropChanges() {
+    if (changes == nullptr) return;
     for (long i = 0; i < changes->Size(); i++) {
         T_Update* record = static_cast<T_Update*>(changes->GetItem(i));
         // A removed entry belongs to its record alone.
@@ -595,6 +748,7 @@ void ZoFolderWatcher::DropChanges() {
 }
 
 void ZoFolderWatcher::DropContents() {
+    if (contents == nullptr) return;
     for (long i = 0; i < contents->Size(); i++)
         delete At(contents, i);
     contents->Clean();

@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "messaging/internal/NewBag.h"
+
 ZoChannel::ZoChannel(unsigned int tag, T_CHANNEL_TYPE type, unsigned char priority)
     : priority(priority),
       tag(tag),
@@ -61,9 +63,9 @@ bool ZoChannel::Receive(ZoBag** bag) {
     unsigned int length = bufferSize;
     if (!Read(buffer, &length)) return false;
     if (!IsABag(buffer, length)) return false;  // not a bag: consumed and dropped
-    ZoBag* made = new ZoBag(0, 0);
+    ZoBag* made = NewBag(0ul, 0);               // without memory the message is dropped
     *bag = made;
-    if (made->Unflatten(buffer, length)) return true;
+    if (made != nullptr && made->Unflatten(buffer, length)) return true;
     delete made;
     *bag = nullptr;
     return false;
@@ -85,9 +87,9 @@ bool ZoChannel::Receive(ZoBag** bag, char** data, unsigned int* length) {
         *data = buffer;
         return true;
     }
-    ZoBag* made = new ZoBag(0, 0);
+    ZoBag* made = NewBag(0ul, 0);
     *bag = made;
-    if (made->Unflatten(buffer, *length)) {
+    if (made != nullptr && made->Unflatten(buffer, *length)) {
         *data = nullptr;
         return true;
     }

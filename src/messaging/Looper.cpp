@@ -2,12 +2,14 @@
 #include <zolib/threads/Snooze.h>
 
 #include "internal/Unwind.h"
+#include "messaging/internal/NewBag.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 
 #include <cerrno>
+#include <new>
 
 namespace {
 
@@ -43,12 +45,13 @@ ZoLooper::ZoLooper(const char* name, int bufferSize)
       ZoMultiplexer(bufferSize < 0 ? 0u : static_cast<unsigned int>(bufferSize)),
       ZoLocker(),
       current(nullptr),
-      msgBox(new ZoMsgBox(0)) {
-    // A box whose pipe could not be made is never waited on (there is no
-    // descriptor to wait for); posting to it fails (see PostMessage).
-    if (msgBox->InitCheck()) Connect(msgBox);
+      msgBox(new (std::nothrow) ZoMsgBox(0)) {
+    // A box whose pipe (or whose object) could not be made is never waited on
+    // (there is no descriptor to wait for); posting to it fails (see
+    // PostMessage).
+    if (msgBox != nullptr && msgBox->InitCheck()) Connect(msgBox);
     // Posters wait for room in a full box outside the lock (see PostMessage).
-    int writeEnd = msgBox->Device(WAY_WRITE);
+    int writeEnd = msgBox != nullptr ? msgBox->Device(WAY_WRITE) : -1;
     if (writeEnd >= 0) fcntl(writeEnd, F_SETFL, fcntl(writeEnd, F_GETFL) | O_NONBLOCK);
 }
 
@@ -114,7 +117,13 @@ ZOLIB_UNWOUND void ZoLooper::HandleCurrent() {
 
 ZOLIB_UNWOUND void ZoLooper::PostMessage(ZoBag* bag, bool copy) {
     if (bag == nullptr) return;
-    ZoBag* message = copy ? new ZoBag(bag) : bag;
+    if (msgBox == nullptr) {  // no box: the bag is deleted unhandled
+        if (!copy) delete bag;
+        return;
+    }
+    // A copy that cannot be made is not posted; the caller keeps its bag.
+    ZoBag* message = copy ? NewBag(bag) : bag;
+    if (message == nullptr) return;
     // The looper owns the message from the call on: one that cannot be
     // queued, or whose poster is cancelled while it waits for room, would
     // otherwise belong to nobody.
@@ -147,11 +156,11 @@ ZOLIB_UNWOUND void ZoLooper::PostMessage(ZoBag* bag, bool copy) {
 }
 
 void ZoLooper::PostMessage(unsigned long what) {
-    PostMessage(new ZoBag(what, 0), false);
+    PostMessage(NewBag(what, 0), false);
 }
 
 void ZoLooper::SetPriority(unsigned char priority) {
-    msgBox->SetPriority(priority);
+    if (msgBox != nullptr) msgBox->SetPriority(priority);
 }
 
 void ZoLooper::Empty() {
@@ -163,6 +172,7 @@ void ZoLooper::Flush() {
 }
 
 ZOLIB_UNWOUND void ZoLooper::Drain(bool handle) {
+    if (msgBox == nullptr) return;
     Lock();
     // The lock must not stay held by a thread cancelled inside a handler.
     ZoOnExit release([this] { Unlock(); });

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -49,8 +50,10 @@ ZoMember::ZoMember(const char* name, T_Member_Class memberClass)
     : valid(true), pid(getpid()), memory(nullptr), memberClass(memberClass) {
     ZoNoCancel hold;  // as the segment's: whole, or nothing registered
     if (memberClass != MEMBER_APP && memberClass != MEMBER_OBSERVER) return;
-    memory = new ZoShMemory(kRegistryName, sizeof(Registry));
-    if (!memory->InitCheck()) {
+    // Without memory for the segment object the member is invalid, like one
+    // whose segment cannot be opened.
+    memory = new (std::nothrow) ZoShMemory(kRegistryName, sizeof(Registry));
+    if (memory == nullptr || !memory->InitCheck()) {
         valid = false;
         return;
     }
@@ -102,13 +105,18 @@ bool ZoMember::InitCheck() {
 
 ZoList* ZoMember::ListApps() {
     if (!memory) return nullptr;
-    ZoList* list = new ZoList(10, 10);
-    if (!memory->Lock()) return list;
+    // A list that cannot hold every entry would leave applications out:
+    // null instead.
+    ZoList* list = new (std::nothrow) ZoList(10, 10);
+    if (list == nullptr || !memory->Lock()) return list;
     Registry* registry = static_cast<Registry*>(memory->Address());
-    for (int i = 0; i < kEntries; i++)
-        if (registry->apps[i].pid != 0) list->AddItem(&registry->apps[i]);
+    bool whole = true;
+    for (int i = 0; i < kEntries && whole; i++)
+        if (registry->apps[i].pid != 0) whole = list->AddItem(&registry->apps[i]) == 1;
     memory->Unlock();
-    return list;
+    if (whole) return list;
+    delete list;
+    return nullptr;
 }
 
 int ZoMember::CountApps() {

@@ -13,6 +13,11 @@ namespace {
 // Readiness for reading, as select() reports it: data, end of file, an error.
 constexpr short kReadable = POLLIN | POLLHUP | POLLERR;
 
+// The i-th channel; null past the end and when there is no list.
+ZoChannel* At(ZoList* channels, long i) {
+    return channels != nullptr ? static_cast<ZoChannel*>(channels->GetItem(i)) : nullptr;
+}
+
 }  // namespace
 
 int sort_channel(const void* a, const void* b) {
@@ -25,7 +30,7 @@ int sort_channel(const void* a, const void* b) {
 
 ZoMultiplexer::ZoMultiplexer(unsigned int bufferSize)
     : bufferSize(bufferSize),
-      channels(new ZoList(1, 1)),
+      channels(new (std::nothrow) ZoList(1, 1)),
       timeOut(-1),
       buffer(new (std::nothrow) char[bufferSize]),
       deaf(false),
@@ -42,25 +47,27 @@ ZoMultiplexer::~ZoMultiplexer() {
 
 void ZoMultiplexer::DataReceived(ZoChannel*) {}
 
+// Without memory for its list a multiplexer has no channels: Connect refuses
+// every one and Listen() only sleeps for the time-out.
 bool ZoMultiplexer::Connect(ZoChannel* channel) {
-    if (channel == nullptr || channels->AddItem(channel) == 0) return false;
+    if (channel == nullptr || channels == nullptr || channels->AddItem(channel) == 0) return false;
     channel->SetBuffer(bufferSize, buffer);
     return true;
 }
 
 bool ZoMultiplexer::Disconnect(ZoChannel* channel) {
-    return channels->DelItem(static_cast<void*>(channel)) == 1;
+    return channels != nullptr && channels->DelItem(static_cast<void*>(channel)) == 1;
 }
 
 void ZoMultiplexer::SortInputs() {
-    channels->Sort(sort_channel);
+    if (channels != nullptr) channels->Sort(sort_channel);
 }
 
 // The wait is a poll() rather than a select(): the same readiness, but no
 // limit on descriptor numbers (FD_SET beyond FD_SETSIZE writes outside the
 // set), and a thread blocked in it can be aborted under ThreadSanitizer.
 ZOLIB_UNWOUND int ZoMultiplexer::Listen() {
-    long count = channels->Size();
+    long count = channels != nullptr ? channels->Size() : 0;
     if (count > waitSlots) {
         pollfd* grown = new (std::nothrow) pollfd[count];
         if (grown == nullptr) {
@@ -74,7 +81,7 @@ ZOLIB_UNWOUND int ZoMultiplexer::Listen() {
     // One entry per descriptor, in list order.
     nfds_t used = 0;
     ZoChannel* channel;
-    for (long i = 0; (channel = static_cast<ZoChannel*>(channels->GetItem(i))) != nullptr; i++) {
+    for (long i = 0; (channel = At(channels, i)) != nullptr; i++) {
         int fd = channel->Device(WAY_READ);
         if (fd < 0 || Entry(fd, used) != nullptr) continue;
         waitSet[used].fd = fd;
@@ -99,7 +106,7 @@ ZOLIB_UNWOUND int ZoMultiplexer::Listen() {
     // The list is walked afresh, so a channel a handler disconnected is
     // never touched; each descriptor is served once per wait, even when
     // connected twice (a second read of one readiness could block).
-    for (long i = 0; (channel = static_cast<ZoChannel*>(channels->GetItem(i))) != nullptr; i++) {
+    for (long i = 0; (channel = At(channels, i)) != nullptr; i++) {
         pollfd* entry = Entry(channel->Device(WAY_READ), used);
         if (entry == nullptr || (entry->revents & kReadable) == 0) continue;
         entry->revents = 0;
@@ -126,14 +133,14 @@ void ZoMultiplexer::Deaf(bool on) {
     if (on == deaf) return;
     deaf = on;
     ZoChannel* channel;
-    for (long i = 0; (channel = static_cast<ZoChannel*>(channels->GetItem(i))) != nullptr; i++)
+    for (long i = 0; (channel = At(channels, i)) != nullptr; i++)
         channel->Deaf(on);
 }
 
 unsigned int ZoMultiplexer::Traffic() {
     uint32_t total = 0;
     ZoChannel* channel;
-    for (long i = 0; (channel = static_cast<ZoChannel*>(channels->GetItem(i))) != nullptr; i++) {
+    for (long i = 0; (channel = At(channels, i)) != nullptr; i++) {
         unsigned int received = 0;
         channel->Traffic(&received, nullptr);
         total += received;

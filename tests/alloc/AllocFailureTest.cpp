@@ -16,12 +16,14 @@
 #include <zolib/fs/Directory.h>
 #include <zolib/fs/FolderWatcher.h>
 #include <zolib/fs/Path.h>
+#include <zolib/messaging/Looper.h>
 #include <zolib/messaging/Member.h>
 #include <zolib/messaging/Multiplexer.h>
 #include <zolib/messaging/Pipe.h>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -263,12 +265,27 @@ bool PathResult(long n, const std::function<char*()>& make) {
 
 // A watcher whose passes are run by hand.
 struct Watcher : ZoFolderWatcher {
-    Watcher() : ZoFolderWatcher(1000, nullptr) {}
+    explicit Watcher(long period = 1000) : ZoFolderWatcher(period, nullptr) {}
+    long Records() const { return changes->Size(); }
     std::set<std::string> Known() {
         std::set<std::string> names;
         for (long i = 0; i < Contents()->Size(); i++)
             names.insert(static_cast<ZoEntry*>(Contents()->GetItem(i))->GetName());
         return names;
+    }
+};
+
+// A watcher that runs one whole pass on the calling thread: Process() with no
+// pause, stopped from Refreshing, so that its loop ends after the pass.
+struct OnePass : Watcher {
+    std::multiset<std::string> reported;  // kind and name of each record
+    OnePass() : Watcher(0) {}
+    void Refreshing(void*) override { Stop(); }
+    void Updated(ZoList* records, void*) override {
+        for (long i = 0; i < records->Size(); i++) {
+            T_Update* record = static_cast<T_Update*>(records->GetItem(i));
+            reported.insert(std::to_string(record->kind) + record->entry->GetName());
+        }
     }
 };
 
@@ -280,7 +297,7 @@ struct Pipe : ZoPipe {
 struct Mux : ZoMultiplexer {
     Mux() : ZoMultiplexer(4096) {}
     uint32_t Size() const { return bufferSize; }
-    long Channels() const { return channels->Size(); }
+    long Channels() const { return channels != nullptr ? channels->Size() : 0; }
 };
 
 struct Row {
@@ -568,9 +585,7 @@ const std::vector<Row>& Rows() {
              }
              return fired;
          }},
-        {"WatcherPass",
-         "src/fs/FolderWatcher.cpp: SetSource, InitScan and Refresh use the "
-         "throwing operator new (T_Update, std::unordered_set, std::vector)",
+        {"WatcherPass", nullptr,
          [](long n) {
              Scratch scratch;
              Watcher watcher;
@@ -581,29 +596,77 @@ const std::vector<Row>& Rows() {
                  watcher.Refresh();
                  watcher.Unlock();
              });
+             // The whole listing or nothing: the new name with its record.
              std::set<std::string> known = watcher.Known();
-             EXPECT_TRUE(known.count("a.txt") == 1);
+             EXPECT_EQ(known.size(), fired ? 4u : 5u);
+             EXPECT_EQ(watcher.Records(), fired ? 0 : 1);
              return fired;
          }},
-        {"Registry",
-         "src/messaging/Member.cpp: the constructor and ListApps use the throwing "
-         "operator new",
+        {"WatcherFullPass", nullptr,
+         [](long n) {
+             // A pass reports everything it found, or nothing and changes
+             // nothing: over the listing (changed times, a removal, a file
+             // turned into a directory, a new name), over a source that is
+             // gone (each entry checked by its path) and over a source
+             // replaced by another directory.
+             using Names = std::multiset<std::string>;
+             const std::vector<Names> expected = {
+                 {"0new.txt", "1a.txt", "2b.txt", "1c.dat"},
+                 {"2a.txt", "2b.txt", "2c.dat", "2sub"},
+                 {"2a.txt", "2b.txt", "2c.dat", "2sub"},
+             };
+             bool fired = false;
+             for (size_t k = 0; k < expected.size(); k++) {
+                 Scratch scratch;
+                 std::string root = scratch.root, old = root + ".old";
+                 OnePass watcher;
+                 watcher.SetSource(root.c_str());
+                 std::set<std::string> before = watcher.Known();
+                 if (k == 0) {
+                     // Made first, so that it cannot take the inode number of
+                     // a file removed below (it would count as its second name).
+                     fclose(fopen((root + "/new.txt").c_str(), "w"));
+                     const struct timespec past[2] = {{1000, 0}, {1000, 0}};
+                     EXPECT_EQ(utimensat(AT_FDCWD, (root + "/a.txt").c_str(), past, 0), 0);
+                     EXPECT_EQ(unlink((root + "/b.txt").c_str()), 0);
+                     EXPECT_EQ(unlink((root + "/c.dat").c_str()), 0);
+                     EXPECT_EQ(mkdir((root + "/c.dat").c_str(), 0755), 0);
+                 } else {
+                     EXPECT_EQ(rename(root.c_str(), old.c_str()), 0);
+                     if (k == 2) {
+                         EXPECT_EQ(mkdir(root.c_str(), 0755), 0);
+                     }
+                 }
+                 fired |= Armed(n, [&] { watcher.Process(); });
+                 if (watcher.reported.empty()) {
+                     EXPECT_EQ(watcher.Known(), before) << "case " << k;
+                 } else {
+                     EXPECT_EQ(watcher.reported, expected[k]) << "case " << k;
+                     EXPECT_EQ(watcher.Known().size(), k == 0 ? 4u : 0u) << "case " << k;
+                 }
+                 if (k > 0) {
+                     rmdir(root.c_str());
+                     EXPECT_EQ(rename(old.c_str(), root.c_str()), 0);
+                 }
+             }
+             return fired;
+         }},
+        {"Registry", nullptr,
          [](long n) {
              shm_unlink("/ZgB");  // the registry: nothing of an earlier run
              bool fired = Armed(n, [&] {
                  ZoMember member("alloc-sweep", MEMBER_APP);
                  if (member.InitCheck()) {
                      EXPECT_EQ(member.FindApp("alloc-sweep"), getpid());
-                     ZoList* apps = member.ListApps();
+                     ZoList* apps = member.ListApps();  // every entry, or null
+                     EXPECT_TRUE(apps == nullptr || apps->Size() == 1);
                      delete apps;
                  }
              });
              shm_unlink("/ZgB");
              return fired;
          }},
-        {"ChannelsAndMultiplexer",
-         "src/messaging/Multiplexer.cpp: the constructor's list (new ZoList) uses the throwing "
-         "operator new",
+        {"ChannelsAndMultiplexer", nullptr,
          [](long n) {
              Pipe pipe;
              return Armed(n, [&] {
@@ -618,6 +681,21 @@ const std::vector<Row>& Rows() {
                  EXPECT_TRUE(ready == 0 || (ready == -1 && errno == ENOMEM)) << ready;
                  if (connected) mux.Disconnect(&pipe);
              });
+         }},
+        {"LooperPost", nullptr,
+         [](long n) {
+             // A copy that cannot be made is not posted; the caller's bag is
+             // untouched either way and the looper deletes what it queued.
+             ZoLooper looper("alloc", 4096);
+             ZoBag bag(5, 0);
+             bag.Setstring("s", "text", 0);
+             std::string before = Flat(&bag);
+             bool fired = Armed(n, [&] {
+                 looper.PostMessage(&bag, true);
+                 looper.PostMessage(9ul);
+             });
+             EXPECT_EQ(Flat(&bag), before);
+             return fired;
          }},
         {"AddOn", nullptr,
          [](long n) {

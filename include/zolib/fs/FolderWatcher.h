@@ -77,6 +77,12 @@
 // Failure: nothing is reported beyond the records. A source that cannot be
 // read lists nothing: no new entries, while the known ones are still checked
 // one by one and reported removed when their status can no longer be read.
+// A pass that runs out of memory changes nothing and reports nothing (no
+// Updated call); the next pass, a period later, finds the same changes. A
+// scan of a new source that runs out of memory leaves Contents() empty and
+// the next pass scans it instead (without records). SetSource(path) without
+// memory for the directory keeps the current source. A watcher constructed
+// without memory for its lists has a null Contents() and never runs a pass.
 #pragma once
 
 #include <zolib/Export.h>
@@ -179,10 +185,10 @@ class ZOLIB_API ZoFolderWatcher : public ZoThread, public ZoLocker {
     bool Drain();
     void Wake();
     void Pass();
-    void Scan(ScanMode mode);
+    bool Scan(ScanMode mode);
     void Hold(int fd, const struct stat& st);
-    void CheckByPath();
-    void RemoveAll();
+    bool CheckByPath();
+    bool RemoveAll();
     void DropChanges();
     void DropContents();
 
@@ -198,5 +204,7 @@ class ZOLIB_API ZoFolderWatcher : public ZoThread, public ZoLocker {
     int heldFd = -1;                  // the source directory last listed, kept open
     dev_t heldDev = 0;                // and its identity
     ino_t heldIno = 0;
-    bool again = false;  // run the next pass at once
+    bool again = false;        // run the next pass at once
+    bool retry = false;        // the last pass ran out of memory: pass after a period
+    bool initPending = false;  // the scan of the source ran out of memory (under the lock)
 };

@@ -70,7 +70,8 @@ class ZOLIB_API ZoChannel {
     virtual bool Receive(char** data, unsigned int* length);
     // Receives one message that must be a bag: a new bag in *bag, owned by
     // the caller. Bytes that are not a flat bag are dropped (false, *bag
-    // untouched); a flat bag that does not unflatten gives false and null.
+    // untouched); a flat bag that does not unflatten (or finds no memory for
+    // the bag) gives false and null.
     virtual bool Receive(ZoBag** bag);
     // Sends the bag's compressed flat form in one Write. False, writing
     // nothing, when its size bound exceeds the buffer. The bag stays the

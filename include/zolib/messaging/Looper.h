@@ -41,13 +41,15 @@
 // stop the loop first if it may be inside a handler) and must not happen on
 // the loop thread. A subclass whose handlers use its own members calls
 // Halt() first in its destructor.
-// Failure: nothing is reported. If the message box's pipe could not be made,
-// the box is not waited on, posted bags are deleted at once unhandled, and
-// Empty() and Flush() find nothing; connected channels and time-outs still
-// work. A channel message that cannot be read or unflattened is dropped
-// without a handler call. A connected channel found at its end (its writers
-// closed, nothing left to read) is disconnected by the loop, so it no longer
-// wakes every wait; the channel object stays the application's.
+// Failure: nothing is reported. A copy that cannot be made for PostMessage
+// is not posted (the caller keeps its bag). If the message box (its object
+// or its pipe) could not be made, the box is not waited on, posted bags are
+// deleted at once unhandled, and Empty() and Flush() find nothing; connected
+// channels and time-outs still work. A channel message that cannot be read
+// or unflattened is dropped without a handler call. A connected channel found
+// at its end (its writers closed, nothing left to read) is disconnected by
+// the loop, so it no longer wakes every wait; the channel object stays the
+// application's.
 #pragma once
 
 #include <zolib/Export.h>

@@ -16,10 +16,11 @@
 // all processes (Broadcast holds it for its whole walk).
 // Threads: the member has no lock of its own beyond the segment's mutex; do
 // not destroy it while another thread uses it.
-// Failure: InitCheck() is false when the registry cannot be opened or, for
-// MEMBER_APP, when the table is full. The count is kept beside the table and
-// never recomputed: an application that ends without destroying its member
-// leaves its entry (and the count) behind until the segment disappears.
+// Failure: InitCheck() is false when the registry cannot be opened (memory
+// for its object included) or, for MEMBER_APP, when the table is full. The
+// count is kept beside the table and never recomputed: an application that
+// ends without destroying its member leaves its entry (and the count) behind
+// until the segment disappears.
 #pragma once
 
 #include <zolib/Export.h>
@@ -62,7 +63,8 @@ class ZOLIB_API ZoMember {
     bool InitCheck();
 
     // A new ZoList of pointers to every occupied entry (T_App*), in table
-    // order; null for MEMBER_NONE. The caller deletes the list, not the items.
+    // order; null for MEMBER_NONE and when memory for the whole list runs
+    // out. The caller deletes the list, not the items.
     ZoList* ListApps();
     // The registry's count of applications; 0 for MEMBER_NONE.
     int CountApps();

@@ -18,9 +18,10 @@
 // Threads: no lock. Connect, Disconnect, SortInputs, Deaf and Listen on one
 // multiplexer must not overlap, and a DataReceived override must not connect,
 // disconnect or sort while Listen() runs it.
-// Failure: Listen() returns -1 and dispatches nothing when the wait fails:
-// errno EBADF when a connected channel's descriptor is not open, otherwise as
-// poll() left it.
+// Failure: without memory for its channel list a multiplexer refuses every
+// Connect and only sleeps in Listen(). Listen() returns -1 and dispatches
+// nothing when the wait fails: errno EBADF when a connected channel's
+// descriptor is not open, otherwise as poll() left it.
 #pragma once
 
 #include <zolib/Export.h>
