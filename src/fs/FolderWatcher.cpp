@@ -1,5 +1,6 @@
 #include <zolib/fs/FolderWatcher.h>
 
+#include "fs/internal/PathUtil.h"
 #include "internal/Unwind.h"
 
 #include <zolib/threads/Snooze.h>
@@ -118,8 +119,7 @@ ZoEntry* Make(const char* dir, const char* name, const struct stat& st) {
         entry.reset(new ZoEntry(dir, name));
     }
     // An entry that could not copy its strings names nothing.
-    if (entry->GetFull() == nullptr || entry->GetPath() == nullptr || entry->GetName() == nullptr)
-        OutOfMemory();
+    if (entry->GetName() == ZoNoText) OutOfMemory();
     Room(entry.get(), st);
     Take(entry.get(), st);
     return entry.release();
@@ -277,7 +277,7 @@ void ZoFolderWatcher::SetSource(const char* path) {
     } catch (const std::bad_alloc&) {
         return;
     }
-    if (dir->GetFull() == nullptr || dir->GetPath() == nullptr || dir->GetName() == nullptr) return;
+    if (dir->GetName() == ZoNoText) return;
     SetSource(dir.release());
 }
 
