@@ -25,14 +25,14 @@ case "$preset" in
 esac
 
 cmake --preset "$preset" >/dev/null
-cmake --build --preset "$preset" -j 2 --target stress_test sweep_test alloc_test >/dev/null
+cmake --build --preset "$preset" -j 2 --target stress_test alloc_test >/dev/null
 # The allocation-failure sweep's long form (larger inputs) first.
 ZOLIB_ALLOC_LONG=1 \
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     TSAN_OPTIONS=halt_on_error=1 \
     "build/$preset/tests/alloc/alloc_test"
-for program in stress_test sweep_test; do
+for program in stress_test; do
     ZOLIB_SOAK_SECONDS="$seconds" \
         ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,17 +51,6 @@ class Counter : public ZoThread {
     std::atomic<int> canceled{0};
     std::atomic<pid_t> tid{0};
 };
-
-// The thread waits in the suspend handler (sigwait is rt_sigtimedwait, 128).
-bool Parked(pid_t tid) {
-    std::string path = "/proc/self/task/" + std::to_string(tid) + "/syscall";
-    FILE* file = fopen(path.c_str(), "r");
-    if (file == nullptr) return false;
-    long number = -1;
-    if (fscanf(file, "%ld", &number) != 1) number = -1;
-    fclose(file);
-    return number == 128;
-}
 
 enum Op { SUSPEND, RESUME, STOP, CANCEL, ABORT };
 
@@ -122,11 +110,12 @@ int OneSequence(soak::Random& random, long* parkedChecks, long* canceled) {
         *canceled += thread.canceled;
     } else if (model.suspended && model.mayHaveLeft) {
         // Stopped while running, then suspended: parked, or gone before.
-        EXPECT_TRUE(soak::WaitUntil([&] { return Parked(thread.tid) || !thread.IsRunning(); }));
+        EXPECT_TRUE(
+            soak::WaitUntil([&] { return soak::Parked(thread.tid) || !thread.IsRunning(); }));
     } else if (model.suspended) {
         // Parked, and no longer counting, until it is resumed.
         EXPECT_TRUE(thread.IsSuspended());
-        EXPECT_TRUE(soak::WaitUntil([&] { return Parked(thread.tid); }));
+        EXPECT_TRUE(soak::WaitUntil([&] { return soak::Parked(thread.tid); }));
         long parked = thread.count;
         uSnooze(500);
         EXPECT_EQ(thread.count, parked);

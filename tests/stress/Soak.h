@@ -1,40 +1,44 @@
-// Helpers of the stress tests. Each test runs for a time: one second by
-// default, which keeps the test suite fast under the sanitizers, or as many
-// seconds as $ZOLIB_SOAK_SECONDS says (scripts/soak.sh sets it for the long
-// form). Every wait is bounded, and a watchdog scaled to that time ends a test
-// that hangs. Each test reports what it counted on one line.
+// The soak harness of the stress program. Each scenario runs for a time: one
+// second by default, which keeps the suite fast under the sanitizers, or as
+// many seconds as $ZOLIB_SOAK_SECONDS says (scripts/soak.sh sets it for the
+// long form). Waits are bounded (tests/support/Wait.h), the watchdog's limit
+// is scaled to that time, and each scenario reports what it counted on one line.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
-#include <functional>
 #include <initializer_list>
 #include <utility>
 
+#include "support/Wait.h"
+
 namespace soak {
 
-// Seconds each stress test runs.
+using zotest::WaitUntil;
+
+// Seconds each scenario runs.
 double Seconds();
 
-// Tells the workers of one test when their time is up.
+// Tells the workers of one scenario when their time is up.
 class Clock {
   public:
-    Clock() : start(std::chrono::steady_clock::now()) {}
     bool Running() const { return Elapsed() < Seconds(); }
     double Elapsed() const {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
 
   private:
-    std::chrono::steady_clock::time_point start;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 };
-
-// Polls `done` every millisecond; false if it is still not true after `limit`.
-bool WaitUntil(const std::function<bool()>& done,
-               std::chrono::milliseconds limit = std::chrono::seconds(20));
 
 // Prints "[ counts   ] <name>: key=value ..." and records each count as a
 // property of the running test (kept in gtest's XML output).
 void Report(const char* name, std::initializer_list<std::pair<const char*, long>> counts);
+
+// True when the thread `tid` (the kernel's id) waits in the suspend
+// handler for the resume signal (sigwait is rt_sigtimedwait, 128).
+bool Parked(pid_t tid);
 
 // A small pseudo-random sequence of the thread's own (rand() is shared).
 class Random {

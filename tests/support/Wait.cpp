@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +29,16 @@ long MillisecondsSince(std::chrono::steady_clock::time_point start) {
 
 namespace {
 
+std::atomic<long> limitSeconds{60};
+
+}  // namespace
+
+void SetTestTimeLimit(std::chrono::seconds limit) {
+    limitSeconds = static_cast<long>(limit.count());
+}
+
+namespace {
+
 // A test that deadlocks must fail, not hang: each test gets a deadline, and
 // a test still running past it ends the program with its name.
 class Watchdog : public ::testing::EmptyTestEventListener {
@@ -45,7 +56,7 @@ class Watchdog : public ::testing::EmptyTestEventListener {
     void OnTestStart(const ::testing::TestInfo& test) override {
         std::lock_guard<std::mutex> lock(mutex_);
         name_ = std::string(test.test_suite_name()) + "." + test.name();
-        deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds.load());
         armed_ = true;
         wake_.notify_all();
     }

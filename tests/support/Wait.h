@@ -12,6 +12,10 @@ namespace zotest {
 bool WaitUntil(const std::function<bool()>& done,
                std::chrono::milliseconds limit = std::chrono::seconds(10));
 
+// The watchdog's limit for each test from now on (60 s unless raised by a
+// program whose tests run longer).
+void SetTestTimeLimit(std::chrono::seconds limit);
+
 // Milliseconds since `start` on the monotonic clock.
 long MillisecondsSince(std::chrono::steady_clock::time_point start);
 

@@ -1,7 +1,11 @@
+// The stop watch on a fake tick clock: exact tick arithmetic and widths.
 #include <zolib/threads/Snooze.h>
 #include <zolib/threads/StopWatch.h>
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 #include "threads/Helpers.h"
 
@@ -9,109 +13,78 @@ namespace {
 
 using zotest::FakeClock;
 
-TEST(StopWatchTicks, ReadsMinusOneInTheTickItStarted) {
-    FakeClock clock(5000);
-    ZoStopWatch watch;
-    watch.Start();
-    EXPECT_EQ(watch.Ticks(), -1);
-    EXPECT_EQ(watch.Seconds(), 0.0);
-    EXPECT_EQ(watch.MSeconds(), 0UL);
-    EXPECT_EQ(watch.USeconds(), 0UL);
-    EXPECT_EQ(watch.NSeconds(), 0UL);
+TEST(StopWatchTicks, EveryCallSequenceCountsTheRunningStretches) {
+    // Each step sets the clock, then calls: S Start, P Pause, T Stop, R Reset,
+    // - nothing. A running watch reads one tick less than it ran.
+    struct Step {
+        char call;
+        clock_t at;
+    };
+    const struct {
+        std::vector<Step> steps;
+        long ticks;
+    } kCases[] = {
+        {{{'S', 5000}}, -1},  // in the tick it started
+        {{{'S', 1000}, {'-', 1250}}, 249},
+        {{{'S', 100}, {'P', 200}, {'-', 900}}, 100},  // paused: the banked ticks, no -1
+        {{{'S', 100}, {'P', 200}, {'S', 900}, {'-', 950}}, 149},
+        {{{'S', 0}, {'P', 30}, {'P', 50}}, 80},  // a second pause banks the stretch again
+        {{{'S', 10}, {'T', 111}, {'-', 5000}}, 100},
+        {{{'S', 10}, {'P', 20}, {'T', 20}, {'R', 20}, {'S', 20}, {'-', 20}}, -1},
+    };
+    for (const auto& c : kCases) {
+        FakeClock clock(0);
+        ZoStopWatch watch;
+        std::string calls;
+        for (const Step& step : c.steps) {
+            clock.Set(step.at);
+            calls += step.call;
+            if (step.call == 'S') watch.Start();
+            if (step.call == 'P') watch.Pause();
+            if (step.call == 'T') watch.Stop();
+            if (step.call == 'R') watch.Reset();
+        }
+        EXPECT_EQ(watch.Ticks(), c.ticks) << calls;
+    }
 }
 
-TEST(StopWatchTicks, ConvertsAfterTwoHundredFiftyTicks) {
-    FakeClock clock(1000);
-    ZoStopWatch watch;
-    watch.Start();
-    clock.Set(1250);
-    EXPECT_EQ(watch.Ticks(), 249);
-    EXPECT_DOUBLE_EQ(watch.Seconds(), 2.49);
-    EXPECT_EQ(watch.MSeconds(), 2490UL);
-    EXPECT_EQ(watch.USeconds(), 249000UL);  // exact, not 248999
-    EXPECT_EQ(watch.NSeconds(), 2490000000UL);
+TEST(StopWatchWidths, ConversionsAreExactAndWrapAt32Bits) {
+    const unsigned long kSkip = ~0UL;  // not checked at this width
+    const struct {
+        clock_t ticks;
+        double seconds;
+        unsigned long ms, us, ns;
+    } kCases[] = {
+        {-1, 0.0, 0, 0, 0},
+        {249, 2.49, 2490, 249000, 2490000000UL},  // exact, not 248999
+        {499, 4.99, 4990, 499000, (499UL * 10000000UL) % 4294967296UL},
+        {5000000, 50000.0, 50000000, 5000000000UL % 4294967296UL, kSkip},
+        {500000000, 5000000.0, 5000000000UL % 4294967296UL, kSkip, kSkip},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.ticks);
+        FakeClock clock(1000);
+        ZoStopWatch watch;
+        watch.Start();
+        clock.Set(1001 + c.ticks);
+        EXPECT_DOUBLE_EQ(watch.Seconds(), c.seconds);
+        EXPECT_EQ(watch.MSeconds(), c.ms);
+        if (c.us != kSkip) {
+            EXPECT_EQ(watch.USeconds(), c.us);
+        }
+        if (c.ns != kSkip) {
+            EXPECT_EQ(watch.NSeconds(), c.ns);
+        }
+    }
 }
 
-TEST(StopWatchTicks, PauseBanksAndStartContinues) {
-    FakeClock clock(100);
-    ZoStopWatch watch;
-    watch.Start();
-    clock.Set(200);
-    watch.Pause();
-    EXPECT_EQ(watch.Ticks(), 100);  // paused: the banked ticks, no -1
-    clock.Set(900);
-    EXPECT_EQ(watch.Ticks(), 100);
-    EXPECT_DOUBLE_EQ(watch.Seconds(), 1.0);
-    watch.Start();
-    clock.Set(950);
-    EXPECT_EQ(watch.Ticks(), 149);
-}
-
-TEST(StopWatchTicks, SecondPauseBanksTheSameStretchAgain) {
-    FakeClock clock(0);
-    ZoStopWatch watch;
-    watch.Start();
-    clock.Set(30);
-    watch.Pause();
-    clock.Set(50);
-    watch.Pause();
-    EXPECT_EQ(watch.Ticks(), 80);
-}
-
-TEST(StopWatchTicks, StopFreezesTheReadings) {
-    FakeClock clock(10);
-    ZoStopWatch watch;
-    watch.Start();
-    clock.Set(111);
-    watch.Stop();
-    clock.Set(5000);
-    EXPECT_EQ(watch.Ticks(), 100);
-    EXPECT_EQ(watch.MSeconds(), 1000UL);
-    clock.Set(9000);
-    EXPECT_EQ(watch.Ticks(), 100);
-}
-
-TEST(StopWatchTicks, ResetClearsEverything) {
-    FakeClock clock(10);
-    ZoStopWatch watch;
-    watch.Start();
-    clock.Set(20);
-    watch.Pause();
-    watch.Stop();
-    watch.Reset();
-    watch.Start();
-    EXPECT_EQ(watch.Ticks(), -1);
-}
-
-TEST(StopWatchWidths, NanosecondsWrapAt32Bits) {
-    FakeClock clock(0);
-    ZoStopWatch watch;
-    watch.Start();
-    clock.Set(500);
-    EXPECT_EQ(watch.NSeconds(), (499UL * 10000000UL) % 4294967296UL);
-    EXPECT_DOUBLE_EQ(watch.Seconds(), 4.99);
-}
-
-TEST(StopWatchWidths, MicroAndMillisecondsWrapAt32Bits) {
-    FakeClock clock(0);
-    ZoStopWatch watch;
-    watch.Start();
-    clock.Set(5000001);  // T = 5,000,000 ticks
-    EXPECT_EQ(watch.USeconds(), 5000000000UL % 4294967296UL);
-    EXPECT_EQ(watch.MSeconds(), 50000000UL);
-    clock.Set(500000001);  // T = 500,000,000 ticks
-    EXPECT_EQ(watch.MSeconds(), 5000000000UL % 4294967296UL);
-    EXPECT_DOUBLE_EQ(watch.Seconds(), 5000000.0);
-}
-
-TEST(StopWatchRealClock, CountsElapsedTicks) {
+TEST(StopWatchTicks, CountsOnTheRealClock) {
     ZoStopWatch watch;
     watch.Start();
     mSnooze(60);
     watch.Stop();
     // At 100 ticks a second, 60 ms span at least 5 tick boundaries.
     EXPECT_GE(watch.Ticks(), 4);
-    EXPECT_GE(watch.MSeconds(), 40UL);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // Team.h comes before GoogleTest here, so <sys/wait.h> (which GoogleTest
-// includes) defines WAIT_ANY after the team's enumeration.
+// includes) defines WAIT_ANY after the team's enumeration; TeamNoMacro.cpp
+// and TeamWaitOrder.cpp build the two other orders. Running teams cancelled,
+// aborted and suspended over and over are in tests/stress (the team scenario).
 #include <zolib/threads/Snooze.h>
 #include <zolib/threads/Team.h>
 
@@ -20,11 +22,10 @@ using zotest::WaitUntil;
 
 std::atomic<int> destroyed{0};
 
-// A member that counts its team events and runs until stopped.
+// A member that counts its team events and runs for `runFor` ms (-1: until stopped).
 class Member : public ZoThread {
   public:
-    explicit Member(const char* name, long runFor = -1, bool heedStop = true)
-        : ZoThread(name), runFor(runFor), heedStop(heedStop) {}
+    explicit Member(const char* name, long runFor = -1) : ZoThread(name), runFor(runFor) {}
     ~Member() override {
         Halt();
         destroyed++;
@@ -32,10 +33,8 @@ class Member : public ZoThread {
 
     void Process() override {
         auto start = std::chrono::steady_clock::now();
-        while (!(heedStop && IsStopped()) && (runFor < 0 || MillisecondsSince(start) < runFor)) {
-            rounds++;
+        while (!IsStopped() && (runFor < 0 || MillisecondsSince(start) < runFor))
             mSnooze(1);
-        }
     }
     void Canceled() override { canceled = true; }
     void Attached(ZoTeam* team) override {
@@ -47,162 +46,117 @@ class Member : public ZoThread {
         ZoThread::Deattached();
     }
 
-    long runFor;  // ms; -1 until stopped
-    // Cancel() also sets the stop flag: a member that heeds it may leave its
-    // loop before reaching the cancellation point, and then is not canceled.
-    bool heedStop;
-    std::atomic<long> rounds{0};
+    long runFor;
     std::atomic<bool> canceled{false};
     int attached = 0;
     int detached = 0;
 };
 
-TEST(TeamMembers, AttachesOnceAndDetaches) {
-    ZoTeam team("crew");
-    Member a("a");
-    team.Attach(&a);
-    team.Attach(&a);
-    team.Attach(nullptr);
-    EXPECT_EQ(a.attached, 1);
-    EXPECT_EQ(a.Team(), &team);
-    EXPECT_EQ(team.Find("a"), &a);
-
-    team.Deattach(&a);
-    EXPECT_EQ(a.detached, 1);
-    EXPECT_EQ(a.Team(), nullptr);
-    EXPECT_EQ(team.Find("a"), nullptr);
-    team.Deattach(&a);
-    EXPECT_EQ(a.detached, 1);
-}
-
-TEST(TeamMembers, DetachingAnotherTeamsThreadChangesNothing) {
-    ZoTeam mine("mine"), theirs("theirs");
-    Member a("a");
-    theirs.Attach(&a);
-    mine.Deattach(&a);
-    EXPECT_EQ(a.detached, 0);
-    EXPECT_EQ(a.Team(), &theirs);
-    theirs.Deattach(&a);
-}
-
-TEST(TeamMembers, FindReturnsTheFirstOfAName) {
-    ZoTeam team("crew");
+TEST(TeamMembers, AttachOnceFindTheFirstOfANameDetachOnlyMembers) {
+    ZoTeam team("crew"), theirs("theirs");
     Member first("twin"), second("twin"), other("other");
     ZoThread unnamed(nullptr);
-    team.Attach(&other);
-    team.Attach(&first);
-    team.Attach(&second);
+    for (ZoThread* thread : {static_cast<ZoThread*>(&other), static_cast<ZoThread*>(&first),
+                             static_cast<ZoThread*>(&first), static_cast<ZoThread*>(&second),
+                             static_cast<ZoThread*>(nullptr)})
+        team.Attach(thread);
+    EXPECT_EQ(first.attached, 1);
+    EXPECT_EQ(first.Team(), &team);
     EXPECT_EQ(team.Find("twin"), &first);
     EXPECT_EQ(team.Find("other"), &other);
     EXPECT_EQ(team.Find("nobody"), nullptr);
     EXPECT_EQ(team.Find(nullptr), nullptr);
     team.Attach(&unnamed);
     EXPECT_EQ(team.Find(nullptr), &unnamed);
-    for (ZoThread* thread : {(ZoThread*)&other, (ZoThread*)&first, (ZoThread*)&second, &unnamed})
+
+    theirs.Deattach(&first);  // not theirs: nothing
+    EXPECT_EQ(first.detached, 0);
+    team.Deattach(&first);
+    team.Deattach(&first);
+    EXPECT_EQ(first.detached, 1);
+    EXPECT_EQ(first.Team(), nullptr);
+    EXPECT_EQ(team.Find("twin"), &second);  // listed once: gone with one Deattach
+    for (ZoThread* thread :
+         {static_cast<ZoThread*>(&other), static_cast<ZoThread*>(&second), &unnamed})
         team.Deattach(thread);
 }
 
 TEST(TeamMembers, DestroyingTheTeamDeletesOnlyItsMembers) {
     destroyed = 0;
     auto* team = new ZoTeam("crew");
-    auto* idle = new Member("idle");
     auto* busy = new Member("busy");
     auto* left = new Member("left");
-    team->Attach(idle);
+    team->Attach(new Member("idle"));
     team->Attach(busy);
     team->Attach(left);
     team->Deattach(left);
     ASSERT_TRUE(busy->Run());
-    ASSERT_TRUE(WaitUntil([&] { return busy->rounds > 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return busy->IsRunning(); }));
     delete team;  // aborts the running member
     EXPECT_EQ(destroyed, 2);
     delete left;
-    EXPECT_EQ(destroyed, 3);
 }
 
-TEST(TeamControl, RunsSuspendsResumesAndCancelsTogether) {
+TEST(TeamControl, ActsOnRunningMembersAndSkipsIdleOnes) {
     ZoTeam team("crew");
-    Member a("a", -1, false), b("b", -1, false);
+    Member a("a"), b("b"), idle("idle");
     team.Attach(&a);
     team.Attach(&b);
-    EXPECT_FALSE(team.IsRunning());
-    team.Run();
+    ASSERT_TRUE(a.Run() && b.Run());
     ASSERT_TRUE(WaitUntil([&] { return team.IsRunning(); }));
-
     team.Suspend();
     EXPECT_TRUE(team.IsSuspended());
     team.Resume();
     EXPECT_FALSE(team.IsSuspended());
-    long beforeA = a.rounds, beforeB = b.rounds;
-    EXPECT_TRUE(WaitUntil([&] { return a.rounds > beforeA && b.rounds > beforeB; }));
-
-    team.Cancel();
-    EXPECT_TRUE(a.canceled);
-    EXPECT_TRUE(b.canceled);
-    EXPECT_FALSE(team.IsRunning());
-    for (Member* member : {&a, &b})
-        team.Deattach(member);
-}
-
-TEST(TeamControl, CancelAndAbortSkipIdleMembers) {
-    ZoTeam team("crew");
-    Member busy("busy"), idle("idle");
-    team.Attach(&busy);
     team.Attach(&idle);
-    ASSERT_TRUE(busy.Run());
-    ASSERT_TRUE(WaitUntil([&] { return busy.IsRunning(); }));
     team.Abort();
-    EXPECT_FALSE(busy.IsRunning());
-    EXPECT_FALSE(busy.canceled);
+    EXPECT_FALSE(a.IsRunning() || b.IsRunning());
+    EXPECT_FALSE(a.canceled || b.canceled);
     team.Cancel();
     EXPECT_FALSE(idle.canceled);
     EXPECT_FALSE(idle.IsStopped());
-    EXPECT_EQ(team.Find("idle"), &idle);  // still attached
-    EXPECT_EQ(team.Find("busy"), &busy);
-    for (Member* member : {&busy, &idle})
+    EXPECT_FALSE(team.IsRunning());
+    for (Member* member : {&a, &b, &idle})
         team.Deattach(member);
 }
 
-TEST(TeamWait, AllWaitsForTheLastMember) {
-    ZoTeam team("crew");
-    auto* quick = new Member("quick", 50);
-    auto* slow = new Member("slow", 1300);
-    team.Attach(quick);
-    team.Attach(slow);
-    team.Run();
-    ASSERT_TRUE(WaitUntil([&] { return team.IsRunning(); }));
-    auto start = std::chrono::steady_clock::now();
-    team.WaitEnd(WAIT_ALL);
-    EXPECT_FALSE(quick->IsRunning());
-    EXPECT_FALSE(slow->IsRunning());
-    EXPECT_GE(MillisecondsSince(start), 1000);
-}
-
-TEST(TeamWait, AnyReturnsOnceOneMemberHasEnded) {
-    ZoTeam team("crew");
-    auto* quick = new Member("quick", 20);
-    auto* endless = new Member("endless");
-    team.Attach(quick);
-    team.Attach(endless);
-    team.Run();
-    ASSERT_TRUE(WaitUntil([&] { return endless->IsRunning(); }));
-    team.WaitEnd(WAIT_ANY);  // WAIT_ANY is <sys/wait.h>'s -1 in this file
-    EXPECT_FALSE(quick->IsRunning());
-    EXPECT_TRUE(endless->IsRunning());
-}  // the team aborts the endless member
-
-TEST(TeamWait, EmptyTeamAndUnknownModesReturnAtOnce) {
+TEST(TeamWait, AllWaitsForTheLastAnyForTheFirstOthersReturnAtOnce) {
+    struct {
+        int mode;
+        long slowMs;     // the second member's time; -1: until stopped
+        bool slowEnded;  // when WaitEnd returns
+        long atLeastMs;
+        long underMs;
+    } cases[] = {
+        {WAIT_ALL, 1300, true, 1000, 30000},
+        {WAIT_ANY, -1, false, 0, 30000},  // WAIT_ANY is <sys/wait.h>'s -1 in this file
+        {7, -1, false, 0, 900},           // unknown modes: no one-second poll happens
+        {-7, -1, false, 0, 900},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        ZoTeam team("crew");
+        auto* quick = new Member("quick", 20);
+        auto* slow = new Member("slow", c.slowMs);
+        team.Attach(quick);
+        team.Attach(slow);
+        team.Run();
+        ASSERT_TRUE(WaitUntil([&] { return slow->IsRunning(); }));
+        auto start = std::chrono::steady_clock::now();
+        team.WaitEnd(c.mode);
+        EXPECT_GE(MillisecondsSince(start), c.atLeastMs);
+        EXPECT_LT(MillisecondsSince(start), c.underMs);
+        if (c.underMs > 900) {
+            EXPECT_FALSE(quick->IsRunning());
+        }
+        EXPECT_EQ(slow->IsRunning(), !c.slowEnded);
+    }  // the team aborts the members still running
     ZoTeam empty("nobody");
     auto start = std::chrono::steady_clock::now();
     empty.WaitEnd(WAIT_ANY);
     EXPECT_TRUE(WaitAnyWithoutMacro(empty));
-    ZoTeam team("crew");
-    auto* endless = new Member("endless");
-    team.Attach(endless);
-    ASSERT_TRUE(endless->Run());
-    team.WaitEnd(static_cast<T_THREAD_WAIT>(7));
-    team.WaitEnd(-7);
-    EXPECT_LT(MillisecondsSince(start), 900);  // no one-second poll happened
+    EXPECT_TRUE(WaitAnyWaitHeaderFirst(empty));
+    EXPECT_LT(MillisecondsSince(start), 900);
 }
 
 }  // namespace

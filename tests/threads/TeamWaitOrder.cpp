@@ -1,0 +1,13 @@
+// <sys/wait.h> comes before Team.h here: the opposite order to TeamTest.cpp.
+#include <sys/wait.h>
+
+#include <zolib/threads/Team.h>
+
+#include "threads/TeamTest.h"
+
+static_assert(WAIT_ANY == -1, "the C library's WAIT_ANY keeps its value");
+
+bool WaitAnyWaitHeaderFirst(ZoTeam& team) {
+    team.WaitEnd(WAIT_ANY);
+    return true;
+}
