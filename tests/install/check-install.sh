@@ -100,6 +100,51 @@ missing_component() {
 }
 check missing-component missing_component
 
+# The optional libraries as components, each kind through find_package and the
+# shared one through pkg-config: a bag to JSON, and (when built) a NATS link
+# that finds no server on a closed port.
+components() {  # kind
+    local dir="$work/components-$1" static=OFF comps=json modules=zolib_json
+    [[ $1 == static ]] && static=ON
+    [[ -f $libdir/cmake/ZoLib/zolib_nats-$1-targets.cmake ]] && comps="json nats"
+    mkdir -p "$dir"
+    cat >"$dir/app.cpp" <<'CPP'
+#include <zolib/ZoLib.h>
+#include <zolib/json/BagJson.h>
+#ifdef WITH_NATS
+#include <zolib/nats/NatsLink.h>
+#endif
+#include <string>
+int main() {
+    ZoBag bag;
+    bag.Setint32("n", 7, 0);
+    std::string json;
+    if (!ZoBagToJson(&bag, 0, &json) || json.find("\"n\"") == std::string::npos) return 1;
+#ifdef WITH_NATS
+    ZoNatsLink link("nats://127.0.0.1:1");
+    if (link.InitCheck()) return 2;
+#endif
+    return 0;
+}
+CPP
+    local libs="ZoLib::zolib_json" defs=""
+    [[ $comps == *nats* ]] && libs+=" ZoLib::zolib_nats" && defs="WITH_NATS"
+    printf 'cmake_minimum_required(VERSION 3.25)\nproject(c CXX)\n%s\nadd_executable(app app.cpp)\n%s\n%s\n' \
+        "find_package(ZoLib CONFIG REQUIRED COMPONENTS $comps)" \
+        "target_link_libraries(app PRIVATE ZoLib::zolib $libs)" \
+        "target_compile_definitions(app PRIVATE $defs)" >"$dir/CMakeLists.txt"
+    cmake -S "$dir" -B "$dir/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" -DZoLib_USE_STATIC_LIBS=$static
+    cmake --build "$dir/build"
+    env -u LD_LIBRARY_PATH "$dir/build/app"
+    [[ $1 == static ]] && return 0
+    [[ $comps == *nats* ]] && modules+=" zolib_nats"
+    PKG_CONFIG_PATH="$libdir/pkgconfig" bash -c "g++ -std=c++17 ${defs:+-D$defs} '$dir/app.cpp' \
+        -o '$dir/app-pc' \$(pkg-config --cflags --libs $modules) -Wl,-rpath,'$libdir'"
+    env -u LD_LIBRARY_PATH "$dir/app-pc"
+}
+check components-shared components shared
+check components-static components static
+
 # ---- the README's "Using the library", as written, with each compiler ----
 readme() {  # compiler
     local dir="$work/readme-$1"
