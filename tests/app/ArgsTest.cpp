@@ -30,7 +30,7 @@ class Argv {
 };
 
 // The options `names` as "name" for a flag, "name=a,b" for values, in order;
-// absent ones are left out.
+// absent ones are left out. A flag stored more than once shows as "name*N".
 std::string Describe(ZoArgs& args, std::vector<const char*> names) {
     std::string out;
     for (const char* name : names) {
@@ -41,6 +41,8 @@ std::string Describe(ZoArgs& args, std::vector<const char*> names) {
             const char* v = args.Value(name, i);
             if (v != nullptr) out += std::string(i == 1 ? "=" : ",") + v;
         }
+        if (args.Count(name) > 1 && args.Value(name, 1) == nullptr)
+            out += "*" + std::to_string(args.Count(name));
     }
     return out;
 }
