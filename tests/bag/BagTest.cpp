@@ -16,7 +16,6 @@ uint32_t Le32(uint32_t v) {
     return __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? __builtin_bswap32(v) : v;
 }
 
-
 std::vector<std::string> Names(ZoBag& bag) {
     std::vector<std::string> out;
     char* name;
@@ -661,7 +660,8 @@ TEST(BagPrint, EveryType) {
             "Item 'd' had 1 element(s)\n\t1\tfloat64\t-0.250000\t8\n"
             "Item 'buf' had 1 element(s)\n\t1\tbuffer of 3 bytes\n"
             "Item 'sub' had 1 element(s)\n\t1\tbag 0x42\t24\n"
-            "Item 'p' had 1 element(s)\n\t1\tpointer\t" + (wide ? "0x1234abcdef\n" : "0x34abcdef\n"));
+            "Item 'p' had 1 element(s)\n\t1\tpointer\t" +
+            (wide ? "0x1234abcdef\n" : "0x34abcdef\n"));
 }
 
 TEST(BagPrint, OddElementsAreNotReadPast) {
@@ -670,13 +670,15 @@ TEST(BagPrint, OddElementsAreNotReadPast) {
     bag.Setdata("n", T_INT32, "\x05", 1, 0);  // shorter than its type
     bag.Setdata("z", T_BAG, "BaG\x01zipped", 10, 0);
     bag.Setdata("q", static_cast<T_Data>(42), "x", 1, 0);  // unknown: item line only
-    int32_t padded = 0;  // the byte, then zeros, in host order
+    int32_t padded = 0;                                    // the byte, then zeros, in host order
     memcpy(&padded, "\x05", 1);
     EXPECT_EQ(Stdout([&] { bag.PrintToStream(); }),
               std::string(kEmptyHeader) +
                   "Flat\t= 122 bytes\n"
                   "Item 's' had 1 element(s)\n\t1\tstring\t\"ab\"\t2\n"
-                  "Item 'n' had 1 element(s)\n\t1\tint32\t" + std::to_string(padded) + "\t1\n"
+                  "Item 'n' had 1 element(s)\n\t1\tint32\t" +
+                  std::to_string(padded) +
+                  "\t1\n"
                   "Item 'z' had 1 element(s)\n\t1\tbag ?\t10\n"
                   "Item 'q' had 1 element(s)\n");
 }
