@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include "FlatOf.h"
 
 namespace {
 
@@ -27,11 +28,9 @@ class Sink : public ZoLooper {
 
     void MessageReceived(ZoBag* bag) override {
         // A delivered bag flattens and reads back like any other.
-        std::string plain(bag->FlatSize(false), '\0');
+        std::string plain = FlatOf(*bag);
         ZoBag again(0, 0);
-        if (!bag->Flatten(&plain[0], nullptr, false) ||
-            !again.Unflatten(plain.data(), plain.size()))
-            abort();
+        if (!again.Unflatten(plain.data(), plain.size())) abort();
         if (again.CountItems() != bag->CountItems()) abort();
     }
     void DataReceived(char* data, unsigned int length) override {

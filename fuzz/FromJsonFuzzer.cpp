@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include "FlatOf.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string flat, error;
@@ -17,8 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     ZoBag bag(0, 0);
     if (!bag.Unflatten(flat.data(), flat.size())) abort();
-    std::string plain(bag.FlatSize(false), '\0');
-    if (!bag.Flatten(&plain[0], nullptr, false) || plain != flat) abort();
+    if (FlatOf(bag) != flat) abort();
 
     std::string json, again;
     if (!ZoBagToJson(&bag, -1, &json, &error)) abort();

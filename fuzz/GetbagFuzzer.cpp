@@ -9,18 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
-
-namespace {
-
-std::string Flat(ZoBag& bag, bool zip) {
-    std::string out(bag.FlatSize(zip), '\0');
-    unsigned long size = out.size();
-    if (!bag.Flatten(&out[0], &size, zip)) abort();
-    out.resize(zip ? size : out.size());
-    return out;
-}
-
-}  // namespace
+#include "FlatOf.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > (1u << 20)) return 0;
@@ -35,16 +24,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         abort();
 
     for (bool zip : {false, true}) {
-        std::string flat = Flat(outer, zip);
+        std::string flat = FlatOf(outer, zip);
         ZoBag received(0, 0);
         if (!received.Unflatten(flat.data(), flat.size())) abort();
 
         ZoBag* nested = &good;  // must be overwritten either way
         if (received.Getbag("b", &nested, 1)) {
             std::unique_ptr<ZoBag> owned(nested);
-            std::string inner = Flat(*nested, false);
+            std::string inner = FlatOf(*nested, false);
             ZoBag again(0, 0);
-            if (!again.Unflatten(inner.data(), inner.size()) || Flat(again, false) != inner)
+            if (!again.Unflatten(inner.data(), inner.size()) || FlatOf(again, false) != inner)
                 abort();
         } else if (nested != nullptr) {
             abort();  // the element is there: a refusal gives null

@@ -1,4 +1,6 @@
-// LoadFromFile reads bag files that may be short, truncated or lying.
+// LoadFromFile reads bag files that may be short, truncated or lying, and
+// zobag reads the same bytes as a bag file or either flat form: whatever it
+// accepts must be a whole bag.
 #include <zolib/bag/Bag.h>
 
 #include <unistd.h>
@@ -7,7 +9,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
+
+#include "BagFiles.h"
+#include "FlatOf.h"
 
 namespace {
 
@@ -37,5 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ZoBag* bag = LoadFromFile(path.c_str());
     if (bag == nullptr) abort();  // the file exists: never null
     delete bag;
+    std::string plain, error;
+    BagForm form;
+    if (!PlainFlatOf(std::string(reinterpret_cast<const char*>(data), size), &form, &plain, &error))
+        return 0;
+    std::unique_ptr<ZoBag> read(BagOfPlain(plain, &error));
+    if (read != nullptr) FlatOf(*read);  // flattens again, or aborts
     return 0;
 }

@@ -14,19 +14,9 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include "FlatOf.h"
 
 namespace {
-
-std::string Flat(ZoBag& bag, bool zip) {
-    std::string out(bag.FlatSize(zip), '\0');
-    unsigned long size = out.size();
-    if (!bag.Flatten(&out[0], &size, zip)) abort();
-    if (zip) {
-        if (size > out.size()) abort();  // FlatSize(true) is an upper bound
-        out.resize(size);
-    }
-    return out;
-}
 
 // Short names from a small alphabet collide often, also through the hash.
 std::string Name(FuzzedDataProvider& in) {
@@ -115,19 +105,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ZoBag bag(0, 0);
     Build(in, bag, 0);
 
-    const std::string plain = Flat(bag, false);
+    const std::string plain = FlatOf(bag, false);
     if (plain.size() != bag.FlatSize(false)) abort();
     if (!PeekInFlatBag(plain.data(), static_cast<long>(plain.size()), nullptr, nullptr, nullptr,
                        nullptr))
         abort();
     ZoBag fromPlain(0, 0);
-    if (!fromPlain.Unflatten(plain.data(), plain.size()) || Flat(fromPlain, false) != plain)
+    if (!fromPlain.Unflatten(plain.data(), plain.size()) || FlatOf(fromPlain, false) != plain)
         abort();
 
-    const std::string zipped = Flat(bag, true);
+    const std::string zipped = FlatOf(bag, true);
     ZoBag fromZipped(0, 0);
     if (!fromZipped.Unflatten(zipped.data(), zipped.size())) abort();
-    if (Flat(fromZipped, false) != plain || Flat(fromZipped, true) != zipped) abort();
+    if (FlatOf(fromZipped, false) != plain || FlatOf(fromZipped, true) != zipped) abort();
 
     char* name;
     T_Data type;
@@ -139,9 +129,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             ZoBag* nested = nullptr;
             if (!bag.Getbag(name, &nested, k)) continue;
             std::unique_ptr<ZoBag> owned(nested);
-            std::string inner = Flat(*nested, false);
+            std::string inner = FlatOf(*nested, false);
             ZoBag again(0, 0);
-            if (!again.Unflatten(inner.data(), inner.size()) || Flat(again, false) != inner)
+            if (!again.Unflatten(inner.data(), inner.size()) || FlatOf(again, false) != inner)
                 abort();
         }
     }
@@ -159,7 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 abort();
             delete piece;
         }
-        if (Flat(whole, false) != plain) abort();
+        if (FlatOf(whole, false) != plain) abort();
     } else if (pieces.Size() != 0) {
         abort();  // a failed Split leaves the list empty
     }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include "FlatOf.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // PrintToStream is exercised, not read.
@@ -19,8 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ZoBag bag(0, 0);
     if (!bag.Unflatten(reinterpret_cast<const char*>(data), size)) return 0;
 
-    std::string plain(bag.FlatSize(false), '\0');
-    if (!bag.Flatten(&plain[0], nullptr, false)) abort();
+    std::string plain = FlatOf(bag);
     ZoBag again(0, 0);
     if (!again.Unflatten(plain.data(), plain.size())) abort();
 

@@ -13,17 +13,8 @@
 #include <cstring>
 #include <string>
 
+#include "FlatOf.h"
 #include "bag/internal/FlatFormat.h"
-
-namespace {
-
-std::string Flat(ZoBag& bag) {
-    std::string out(bag.FlatSize(false), '\0');
-    if (!bag.Flatten(&out[0], nullptr, false)) abort();
-    return out;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace zolib_internal;
@@ -55,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool plainRead = fromPlain.Unflatten(plain.data(), plain.size());
     bool zippedRead = fromZipped.Unflatten(zipped.data(), zipped.size());
     if (plainRead != zippedRead) abort();
-    if (plainRead && Flat(fromPlain) != Flat(fromZipped)) abort();
+    if (plainRead && FlatOf(fromPlain) != FlatOf(fromZipped)) abort();
     if (fromPlain.what != fromZipped.what || fromPlain.who != fromZipped.who ||
         fromPlain.when != fromZipped.when)
         abort();

@@ -178,6 +178,16 @@ robust="robust mutexes: qemu-user does not implement set_robust_list"
 skip '^ShMemoryRecovery\.(HolderKilledWhileLocked|WaiterIsWokenWhenTheHolderDies)' "$robust"
 skip '^MemberDeparture\.ProcessKilledHoldingTheLock' "$robust"
 skip '^ShMemorySoak\.ProcessesKilledMidLock' "$robust"
+# 32-bit ARM under qemu-user: a cancellation that arrives as a signal handler
+# begins does not unwind past the handler's signal frame, so the thread's
+# cleanup (Canceled()) is skipped in most rounds. A 30-line program without
+# ZoLib shows the same (cleanup in 10 of 200 rounds; 200 of 200 on arm64, s390x
+# and x86-64). Whether a board does the same is not known: see
+# docs/reliability.md.
+if [[ $arch == armhf ]]; then
+    skip '^ThreadCancel\.CancelWhileTheSuspendHandlerRunsDoesNotTerminate$' \
+        "qemu-user on 32-bit ARM does not unwind a cancellation past a signal frame"
+fi
 
 exclude=""
 for i in "${!skip_names[@]}"; do

@@ -1,10 +1,13 @@
+// ZoArgs: one table of command lines and what Extract makes of them, then
+// the queries, bad input and trunc(text) beside the C library's trunc.
 #include <zolib/app/Args.h>
 
 #include <gtest/gtest.h>
+#include <cmath>
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -12,10 +15,8 @@ namespace {
 // A writable argv (with the program name in front) that outlives Extract.
 class Argv {
   public:
-    Argv(std::initializer_list<const char*> args) {
-        texts.emplace_back("prog");
-        for (const char* a : args)
-            texts.emplace_back(a);
+    Argv(std::vector<const char*> args) : texts{"prog"} {
+        texts.insert(texts.end(), args.begin(), args.end());
         for (std::string& t : texts)
             pointers.push_back(t.data());
         pointers.push_back(nullptr);
@@ -28,205 +29,105 @@ class Argv {
     std::vector<char*> pointers;
 };
 
-void Parse(ZoArgs& args, std::initializer_list<const char*> list) {
-    Argv a(list);
-    args.Extract(a.argc(), a.argv());
-}
-
-// All values of an option, in order.
-std::vector<std::string> Values(ZoArgs& args, const char* name) {
-    std::vector<std::string> out;
-    for (int i = 1; i <= args.Count(name); i++) {
-        const char* v = args.Value(name, i);
-        out.push_back(v != nullptr ? v : "<null>");
+// The options `names` as "name" for a flag, "name=a,b" for values, in order;
+// absent ones are left out. A flag stored more than once shows as "name*N".
+std::string Describe(ZoArgs& args, std::vector<const char*> names) {
+    std::string out;
+    for (const char* name : names) {
+        if (!args.Presents(name)) continue;
+        out += out.empty() ? "" : " ";
+        out += name;
+        for (int i = 1; i <= args.Count(name); i++) {
+            const char* v = args.Value(name, i);
+            if (v != nullptr) out += std::string(i == 1 ? "=" : ",") + v;
+        }
+        if (args.Count(name) > 1 && args.Value(name, 1) == nullptr)
+            out += "*" + std::to_string(args.Count(name));
     }
     return out;
 }
 
-using Strings = std::vector<std::string>;
-
-// ---- options ----
-
-TEST(ArgsOptions, OptionWithoutValuesIsAFlag) {
-    ZoArgs args;
-    Parse(args, {"-v"});
-    EXPECT_TRUE(args.Presents("v"));
-    EXPECT_EQ(args.Count("v"), 1);
-    EXPECT_EQ(args.Value("v", 1), nullptr);
-    EXPECT_FALSE(args.Presents("-v"));  // the sign is not part of the name
+TEST(ArgsExtract, CommandLines) {
+    struct Case {
+        std::vector<const char*> argv;
+        const char* parsed;
+    } cases[] = {
+        {{"-v"}, "v"},
+        {{"-o", "out", "extra", "-v"}, "o=out,extra v"},
+        {{"-I", "a", "-I", "b"}, "I=a,b"},
+        {{"-v", "-v", "-v"}, "v"},
+        {{"-I", "a", "-I"}, "I=a"},  // values first: they stay
+        {{"-v", "-v", "x"}, "v"},    // a flag takes no later values
+        {{"+d", "-e", "x", "+e", "y"}, "d e=x,y"},
+        {{"-", "stdin"}, "=stdin"},  // a lone sign is the empty name
+        {{"-o", ""}, "o="},
+        {{"file", "other", "-v"}, "v"},  // plain arguments before options are ignored
+        {{"-x", "--", "f1", "f2"}, "x _left=f1,f2"},
+        {{"--v", "f"}, "_left=f"},  // text after the marker is ignored
+        {{"+-", "g"}, "_left=g"},
+        {{"-a", "--"}, "a _left"},
+        {{"--", "f1", "-x", "f2", "--", "f3"}, "x=f2 _left=f1,f3"},
+    };
+    for (const Case& c : cases) {
+        ZoArgs args;
+        Argv a(c.argv);
+        args.Extract(a.argc(), a.argv());
+        EXPECT_EQ(Describe(args, {"o", "v", "I", "d", "e", "", "a", "x", "-v", "file", "_left"}),
+                  c.parsed)
+            << c.argv.size() << " arguments from " << c.argv[0];
+    }
 }
 
-TEST(ArgsOptions, OptionTakesThePlainArgumentsAfterIt) {
+TEST(ArgsExtract, QueriesCopiesAndRepeatedExtracts) {
     ZoArgs args;
-    Parse(args, {"-o", "out", "extra", "-v"});
-    EXPECT_EQ(Values(args, "o"), (Strings{"out", "extra"}));
-    EXPECT_EQ(args.Count("v"), 1);
-    EXPECT_EQ(args.Value("v", 1), nullptr);
-}
-
-TEST(ArgsOptions, RepeatedOptionCollectsAllValues) {
-    ZoArgs args;
-    Parse(args, {"-I", "a", "-I", "b"});
-    EXPECT_EQ(args.Count("I"), 2);
-    EXPECT_STREQ(args.Value("I", 2), "b");
-    EXPECT_EQ(Values(args, "I"), (Strings{"a", "b"}));
-}
-
-TEST(ArgsOptions, OptionKeepsItsFirstKind) {
-    ZoArgs repeated;
-    Parse(repeated, {"-v", "-v", "-v"});
-    EXPECT_EQ(repeated.Count("v"), 1);
-    // Values first, then the bare option: the values stay.
-    ZoArgs values;
-    Parse(values, {"-I", "a", "-I"});
-    EXPECT_EQ(Values(values, "I"), (Strings{"a"}));
-    // Flag first: later values for it are refused by the bag and dropped.
-    ZoArgs flag;
-    Parse(flag, {"-v", "-v", "x"});
-    EXPECT_EQ(flag.Count("v"), 1);
-    EXPECT_EQ(flag.Value("v", 1), nullptr);
-}
-
-TEST(ArgsOptions, PlusIntroducesOptionsLikeMinus) {
-    ZoArgs args;
-    Parse(args, {"+d", "-e", "x", "+e", "y"});
-    EXPECT_EQ(args.Count("d"), 1);
-    EXPECT_EQ(args.Value("d", 1), nullptr);
-    EXPECT_EQ(Values(args, "e"), (Strings{"x", "y"}));
-}
-
-TEST(ArgsOptions, LoneSignIsTheEmptyName) {
-    ZoArgs args;
-    Parse(args, {"-", "stdin"});
-    EXPECT_TRUE(args.Presents(""));
-    EXPECT_EQ(Values(args, ""), (Strings{"stdin"}));
-}
-
-TEST(ArgsOptions, EmptyArgumentIsAnEmptyValue) {
-    ZoArgs args;
-    Parse(args, {"-o", ""});
-    EXPECT_EQ(Values(args, "o"), (Strings{""}));
-}
-
-// ---- plain arguments and the end of options ----
-
-TEST(ArgsPlain, PlainArgumentsBeforeAnyOptionAreIgnored) {
-    ZoArgs args;
-    Parse(args, {"file", "other", "-v"});
-    EXPECT_FALSE(args.Presents("file"));
-    EXPECT_FALSE(args.Presents("_left"));
-    EXPECT_EQ(args.Count("v"), 1);
-}
-
-TEST(ArgsEndOfOptions, DoubleDashSendsTheRestToLeft) {
-    ZoArgs args;
-    Parse(args, {"-x", "--", "f1", "f2"});
-    EXPECT_EQ(args.Count("x"), 1);
-    EXPECT_EQ(args.Value("x", 1), nullptr);
-    EXPECT_EQ(Values(args, "_left"), (Strings{"f1", "f2"}));
-}
-
-TEST(ArgsEndOfOptions, TextAfterTheMarkerIsIgnored) {
-    ZoArgs args;
-    Parse(args, {"--v", "f"});
-    EXPECT_FALSE(args.Presents("v"));
-    EXPECT_FALSE(args.Presents("-v"));
-    EXPECT_EQ(Values(args, "_left"), (Strings{"f"}));
-
-    ZoArgs plus;
-    Parse(plus, {"+-", "g"});
-    EXPECT_EQ(Values(plus, "_left"), (Strings{"g"}));
-}
-
-TEST(ArgsEndOfOptions, MarkerWithNothingAfterItLeavesAFlag) {
-    ZoArgs args;
-    Parse(args, {"-a", "--"});
-    EXPECT_TRUE(args.Presents("_left"));
-    EXPECT_EQ(args.Count("_left"), 1);
-    EXPECT_EQ(args.Value("_left", 1), nullptr);
-}
-
-TEST(ArgsEndOfOptions, OptionsAfterTheMarkerAreStillOptions) {
-    ZoArgs args;
-    Parse(args, {"--", "f1", "-x", "f2", "--", "f3"});
-    EXPECT_EQ(Values(args, "_left"), (Strings{"f1", "f3"}));
-    EXPECT_EQ(Values(args, "x"), (Strings{"f2"}));
-}
-
-// ---- queries and repeated parsing ----
-
-TEST(ArgsQueries, ValueOutsideTheValuesIsNull) {
-    ZoArgs args;
-    Parse(args, {"-o", "a", "b"});
+    {
+        Argv a({"-o", "a", "b", "-v"});
+        args.Extract(a.argc(), a.argv());
+        a.argv()[2][0] = 'X';  // values are copies
+    }
+    EXPECT_STREQ(args.Value("o", 1), "a");
     EXPECT_EQ(args.Value("o", 0), nullptr);
     EXPECT_EQ(args.Value("o", -1), nullptr);
     EXPECT_EQ(args.Value("o", 3), nullptr);
-    EXPECT_EQ(args.Value("missing", 1), nullptr);
+    EXPECT_EQ(args.Value("v", 1), nullptr);
     EXPECT_EQ(args.Count("missing"), 0);
-    EXPECT_FALSE(args.Presents("missing"));
     EXPECT_FALSE(args.Presents(nullptr));
     EXPECT_EQ(args.Value(nullptr, 1), nullptr);
+    Argv more({"-o", "c", "-w"});
+    args.Extract(more.argc(), more.argv());
+    EXPECT_EQ(Describe(args, {"o", "v", "w"}), "o=a,b,c v w");
 }
 
-TEST(ArgsQueries, ValuesAreCopiesIndependentOfArgv) {
-    ZoArgs args;
-    {
-        Argv a({"-o", "out"});
-        args.Extract(a.argc(), a.argv());
-        a.argv()[2][0] = 'X';
-    }
-    EXPECT_STREQ(args.Value("o", 1), "out");
-}
-
-TEST(ArgsQueries, SecondExtractAddsToTheFirst) {
-    ZoArgs args;
-    Parse(args, {"-I", "a", "-v"});
-    Parse(args, {"-I", "b", "-w"});
-    EXPECT_EQ(Values(args, "I"), (Strings{"a", "b"}));
-    EXPECT_TRUE(args.Presents("v"));
-    EXPECT_TRUE(args.Presents("w"));
-}
-
-// ---- bad input ----
-
-TEST(ArgsBadInput, ShortOrMissingArgumentListsChangeNothing) {
+TEST(ArgsExtract, BadArgumentListsAreSkipped) {
     ZoArgs args;
     Argv a({"-v"});
-    args.Extract(1, a.argv());
-    args.Extract(0, a.argv());
-    args.Extract(-5, a.argv());
+    for (int argc : {1, 0, -5})
+        args.Extract(argc, a.argv());
     args.Extract(3, nullptr);
     EXPECT_FALSE(args.Presents("v"));
-    char* none[] = {nullptr};
-    args.Extract(0, none);
-    EXPECT_FALSE(args.Presents("v"));
-}
-
-TEST(ArgsBadInput, NullEntriesAreSkipped) {
-    ZoArgs args;
     std::string o = "-o", v1 = "a", v2 = "b";
     char* argv[] = {nullptr, o.data(), nullptr, v1.data(), nullptr, v2.data(), nullptr};
     args.Extract(7, argv);
-    EXPECT_EQ(Values(args, "o"), (Strings{"a", "b"}));
+    EXPECT_EQ(Describe(args, {"o"}), "o=a,b");
 }
 
-// ---- trunc ----
-
-TEST(ArgsTrunc, DropsTheFirstCharacter) {
-    char* cut = trunc("-name");
-    EXPECT_STREQ(cut, "name");
-    free(cut);
-    std::string text = "+x";
-    cut = trunc(text.data());  // a char* argument reaches it too
-    EXPECT_STREQ(cut, "x");
-    free(cut);
-    char* one = trunc("-");
-    EXPECT_STREQ(one, "");
-    free(one);
-    char* empty = trunc("");
-    EXPECT_STREQ(empty, "");
-    free(empty);
+// ZoLib's trunc(text) shares the global name with the C library's; with
+// <cmath> included after ZoLib here (and before it in TruncMathFirst.cpp),
+// numbers still reach the C library.
+TEST(ArgsTrunc, TextsAndNumbers) {
+    for (auto [text, cut] : {std::pair{"-name", "name"}, {"-", ""}, {"", ""}}) {
+        char* got = trunc(text);
+        EXPECT_STREQ(got, cut);
+        free(got);
+    }
+    std::string plus = "+x";
+    char* got = trunc(plus.data());
+    EXPECT_STREQ(got, "x");
+    free(got);
     EXPECT_EQ(trunc(static_cast<const char*>(nullptr)), nullptr);
+    static_assert(std::is_same_v<decltype(trunc(2.5)), double>);
+    EXPECT_EQ(trunc(-2.5), -2.0);
+    EXPECT_EQ(trunc(0), 0.0);  // a literal 0 is no null text
 }
 
 }  // namespace

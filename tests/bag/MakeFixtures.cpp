@@ -31,7 +31,8 @@ int main(int argc, char** argv) {
     unsigned long size = 0;
     bool ok = bag->Flatten(&plain[0], nullptr, false) && bag->Flatten(&zipped[0], &size, true);
     zipped.resize(size);
-    ok = ok && Write(dir + "/" + kFixturePlain, plain) && Write(dir + "/" + kFixtureZipped, zipped) &&
+    ok = ok && Write(dir + "/" + kFixturePlain, plain) &&
+         Write(dir + "/" + kFixtureZipped, zipped) &&
          SaveToFile((dir + "/" + kFixtureFile).c_str(), bag.get());
     if (!ok) fprintf(stderr, "%s: cannot write the fixtures into %s\n", argv[0], argv[1]);
     return ok ? 0 : 1;

@@ -16,7 +16,6 @@ uint32_t Le32(uint32_t v) {
     return __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? __builtin_bswap32(v) : v;
 }
 
-
 std::string Pattern(size_t n) {
     std::string s(n, '\0');
     for (size_t i = 0; i < n; i++)

@@ -1,133 +1,101 @@
+// ZoStack against a std::deque model in both styles with a limit, and the
+// FIFO's slot view (head moves, packing, shrinking keeps live items).
 #include <zolib/containers/Stack.h>
 
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <random>
 #include <vector>
 
 namespace {
 
 int a, b, c, d;
 
-TEST(StackOrder, LifoPopsNewestFirst) {
-    ZoStack stack(STACK_LIFO, 0, 1);
-    stack.Push(&a);
-    stack.Push(&b);
-    stack.Push(&c);
-    EXPECT_EQ(stack.Peek(), &c);
-    EXPECT_EQ(stack.Pop(), &c);
-    EXPECT_EQ(stack.Pop(), &b);
-    EXPECT_EQ(stack.Pop(), &a);
-    EXPECT_EQ(stack.Pop(), nullptr);
-    EXPECT_EQ(stack.Peek(), nullptr);
-    EXPECT_FALSE(stack.Pack());
+TEST(StackModel, PushPopPeekWithinTheLimit) {
+    std::mt19937 random(11);
+    for (T_STACK_STYLE style : {STACK_LIFO, STACK_FIFO})
+        for (long limit : {0L, 1L, 3L}) {
+            ZoStack stack(style, 2, 1);
+            stack.SetLimit(limit);
+            std::deque<void*> model;
+            int items[4];
+            // The item the style gives next, taken from `m`; null when empty.
+            auto take = [style](std::deque<void*>& m) -> void* {
+                if (m.empty()) return nullptr;
+                void* item = style == STACK_LIFO ? m.back() : m.front();
+                style == STACK_LIFO ? m.pop_back() : m.pop_front();
+                return item;
+            };
+            for (int step = 0; step < 400; step++) {
+                long pushAbove = step % 100 < 60 ? 1 : 3;  // fill, then drain
+                if (static_cast<long>(random() % 4) > pushAbove) {
+                    void* item = &items[random() % 4];
+                    bool room = limit == 0 || static_cast<long>(model.size()) < limit;
+                    ASSERT_EQ(stack.Push(item), room);
+                    if (room) model.push_back(item);
+                } else {
+                    void* want = take(model);
+                    ASSERT_EQ(stack.Peek(), want);
+                    ASSERT_EQ(stack.Pop(), want);
+                }
+                ASSERT_EQ(stack.Size(), static_cast<long>(model.size())) << style << " " << limit;
+                if (step % 50 == 49) {
+                    ZoStack copy(&stack);  // live items, style and limit
+                    ASSERT_EQ(copy.GetLimit(), limit);
+                    std::deque<void*> rest = model;
+                    do
+                        ASSERT_EQ(copy.Pop(), take(rest));
+                    while (!rest.empty());
+                }
+            }
+        }
 }
 
-TEST(StackOrder, FifoDrainResetsHead) {
-    ZoStack queue(STACK_FIFO, 4, 1);
-    queue.Push(&a);
-    queue.Push(&b);
-    queue.Push(&c);
-    EXPECT_EQ(queue.Pop(), &a);
-    EXPECT_EQ(queue.Pop(), &b);
-    EXPECT_EQ(queue.Pop(), &c);
-    EXPECT_EQ(queue.Size(), 0);
-    // Head and end are back at 0: the positional view starts at slot 0 again.
-    queue.Push(&d);
-    EXPECT_EQ(queue.GetItem(0), &d);
-    EXPECT_FALSE(queue.Pack());
-}
-
-TEST(StackOrder, FullFifoPacksInsteadOfGrowing) {
-    ZoStack queue(STACK_FIFO, 3, 2);
-    queue.Push(&a);
-    queue.Push(&b);
-    queue.Push(&c);
-    EXPECT_EQ(queue.Pop(), &a);
-    EXPECT_TRUE(queue.Push(&d));
-    EXPECT_EQ(queue.Length(), 3);
-    EXPECT_EQ(queue.Pop(), &b);
-    EXPECT_EQ(queue.Pop(), &c);
-    EXPECT_EQ(queue.Pop(), &d);
-}
-
-TEST(StackLimit, RefusesBeyondLimit) {
+TEST(StackLimit, AddItemIgnoresIt) {
     ZoStack stack(STACK_LIFO, 0, 1);
     stack.SetLimit(2);
-    EXPECT_TRUE(stack.Push(&a));
-    EXPECT_TRUE(stack.Push(&b));
+    EXPECT_TRUE(stack.Push(&a) && stack.Push(&b));
     EXPECT_FALSE(stack.Push(&c));
-    EXPECT_EQ(stack.Size(), 2);
-    EXPECT_EQ(stack.GetLimit(), 2);
-    EXPECT_EQ(stack.AddItem(&c), 1);  // AddItem ignores the limit
+    EXPECT_EQ(stack.AddItem(&c), 1);
     stack.SetLimit(0);
     EXPECT_TRUE(stack.Push(&d));
     EXPECT_EQ(stack.Size(), 4);
+    EXPECT_FALSE(stack.Pack());
+    ZoStack nullCopy(static_cast<ZoStack*>(nullptr));
+    EXPECT_EQ(nullCopy.Pop(), nullptr);
 }
 
-TEST(StackFifoSlots, ReverseAndIterateUseLiveSlots) {
-    ZoStack queue(STACK_FIFO, 3, 1);
-    queue.Push(&a);
-    queue.Push(&b);
-    queue.Push(&c);
-    queue.Pop();  // b, c now in slots 1 and 2
-    queue.Reverse();
+TEST(StackFifoSlots, HeadPackingAndShrinking) {
+    ZoStack queue(STACK_FIFO, 3, 2);
+    for (int* item : {&a, &b, &c})
+        queue.Push(item);
+    EXPECT_EQ(queue.Pop(), &a);
+    queue.Reverse();  // b, c in slots 1 and 2
     std::vector<long> slots;
-    std::vector<void*> seen;
-    struct Out {
-        std::vector<long>* slots;
-        std::vector<void*>* seen;
-    } out{&slots, &seen};
-    queue.Iterate(
-        [](void* item, long index, void* data) {
-            auto* o = static_cast<Out*>(data);
-            o->slots->push_back(index);
-            o->seen->push_back(item);
-        },
-        &out);
+    queue.Iterate([](void*, long index,
+                     void* data) { static_cast<std::vector<long>*>(data)->push_back(index); },
+                  &slots);
     EXPECT_EQ(slots, (std::vector<long>{1, 2}));
-    EXPECT_EQ(seen, (std::vector<void*>{&c, &b}));
-    EXPECT_EQ(queue.Pop(), &c);
-}
-
-TEST(StackFifoSlots, ShrinkingPacksFirst) {
-    ZoStack queue(STACK_FIFO, 6, 1);
-    queue.Push(&a);
-    queue.Push(&b);
-    queue.Push(&c);
-    queue.Push(&d);
-    queue.Pop();
-    queue.DecTo(2);  // keeps the two oldest live items
-    EXPECT_EQ(queue.Length(), 2);
-    EXPECT_EQ(queue.Pop(), &b);
-    EXPECT_EQ(queue.Pop(), &c);
-
-    ZoStack other(STACK_FIFO, 6, 1);
-    other.Push(&a);
-    other.Push(&b);
-    other.Pop();
-    other.DecBy(3);
-    EXPECT_EQ(other.Length(), 3);
-    EXPECT_EQ(other.GetItem(0), &b);  // packed
-    other.Adjust();
-    EXPECT_EQ(other.Length(), 1);
-    EXPECT_EQ(other.Pop(), &b);
-}
-
-TEST(StackCopy, CopyHoldsLiveItemsStyleAndLimit) {
-    ZoStack queue(STACK_FIFO, 4, 1);
-    queue.SetLimit(3);
-    queue.Push(&a);
-    queue.Push(&b);
-    queue.Push(&c);
-    queue.Pop();
-    ZoStack copy(&queue);
-    EXPECT_EQ(copy.Size(), 2);
-    EXPECT_EQ(copy.GetLimit(), 3);
-    EXPECT_EQ(copy.Pop(), &b);
-    EXPECT_EQ(copy.Pop(), &c);
-    EXPECT_EQ(queue.Size(), 2);
-    copy.Clean();
-    EXPECT_EQ(copy.Pop(), nullptr);
+    EXPECT_TRUE(queue.Push(&d));  // full: packs instead of growing
+    EXPECT_EQ(queue.Length(), 3);
+    for (int* want : {&c, &b, &d})
+        EXPECT_EQ(queue.Pop(), want);
+    queue.Push(&a);  // drained: the head is back at slot 0
+    EXPECT_EQ(queue.GetItem(0), &a);
+    EXPECT_FALSE(queue.Pack());
+    ZoStack shrink(STACK_FIFO, 6, 1);
+    for (int* item : {&a, &b, &c, &d})
+        shrink.Push(item);
+    shrink.Pop();
+    shrink.DecBy(3);
+    EXPECT_EQ(shrink.Length(), 3);
+    EXPECT_EQ(shrink.GetItem(0), &b);  // packed first
+    shrink.DecTo(2);                   // the two oldest live items stay
+    EXPECT_EQ(shrink.Length(), 2);
+    shrink.Adjust();
+    EXPECT_EQ(shrink.Pop(), &b);
+    EXPECT_EQ(shrink.Pop(), &c);
 }
 
 }  // namespace

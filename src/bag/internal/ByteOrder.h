@@ -19,12 +19,16 @@ static_assert(kBigEndian || __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "unknown 
 // pointers (meaningful on their own host only) are bytes: 1.
 inline unsigned ValueWidth(T_Data type) {
     switch (type) {
-        case T_INT16: return 2;
+        case T_INT16:
+            return 2;
         case T_INT32:
-        case T_FLOAT32: return 4;
+        case T_FLOAT32:
+            return 4;
         case T_INT64:
-        case T_FLOAT64: return 8;
-        default: return 1;
+        case T_FLOAT64:
+            return 8;
+        default:
+            return 1;
     }
 }
 
