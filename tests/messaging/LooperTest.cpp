@@ -81,40 +81,15 @@ class FakeChannel : public ZoChannel {
     explicit FakeChannel(int fd) : ZoChannel(0, CHANNEL_READ, 0) { readFd = fd; }
 };
 
-// A pipe whose write end the test may close early, or (given `target`) a
-// second writer on `target`'s pipe with a buffer of its own, as another
-// thread or process would hold.
+// A pipe whose write end the test can close early.
 class TestPipe : public ZoPipe {
   public:
     TestPipe() : ZoPipe(0) {}
-    explicit TestPipe(ZoChannel* target) : ZoPipe(0) {
-        Swap(-1, dup(target->Device(WAY_WRITE)));
-        type = CHANNEL_WRITE;
-        SetBuffer(4096);
-    }
-    void CloseWriteEnd() { Swap(readFd, -1); }
-
-  private:
-    void Swap(int read, int write) {
-        if (read != readFd && readFd >= 0) close(readFd);
-        if (writeFd >= 0) close(writeFd);
-        readFd = read;
-        writeFd = write;
+    void CloseWriteEnd() {
+        close(writeFd);
+        writeFd = -1;
     }
 };
-
-// True once thread `tid` of this process is blocked in poll, ppoll, select
-// or pselect6.
-bool WaitBlocked(pid_t tid) {
-    return WaitUntil([tid] {
-        std::string path = "/proc/self/task/" + std::to_string(tid) + "/syscall";
-        FILE* file = fopen(path.c_str(), "r");
-        long number = -1;
-        if (file != nullptr && fscanf(file, "%ld", &number) != 1) number = -1;
-        if (file != nullptr) fclose(file);
-        return number == 7 || number == 271 || number == 23 || number == 270;
-    });
-}
 
 // What Recorder::Finish() posts to wake and end the loop; not recorded.
 constexpr uint32_t kFinish = 0xFFFFFFFFu;
@@ -130,10 +105,7 @@ class Recorder : public ZoLooper {
     using ZoLooper::msgBox;
     using ZoMultiplexer::channels;
 
-    bool Init() override {
-        loopTid = gettid();
-        return initResult;
-    }
+    bool Init() override { return initResult; }
     bool TimeOut() override { return ++timeOuts != timeOutsUntilStop; }
     void MessageReceived(ZoBag* message) override {
         if (message->what == kFinish) return;
@@ -144,10 +116,6 @@ class Recorder : public ZoLooper {
     }
     void DataReceived(char* data, unsigned int length) override { raw.emplace_back(data, length); }
 
-    // Starts the loop and waits until it is blocked in its first wait.
-    bool RunAndWait() {
-        return Run() && WaitUntil([this] { return loopTid != 0; }) && WaitBlocked(loopTid);
-    }
     // Waits for the loop to end by itself, then joins it.
     bool Ended() {
         return WaitUntil([this] { return !IsRunning(); }) && WaitEnd() == 0;
@@ -168,7 +136,6 @@ class Recorder : public ZoLooper {
     std::vector<uint32_t> whats;
     std::vector<std::string> raw;
     std::atomic<int> timeOuts{0};
-    std::atomic<pid_t> loopTid{0};
     std::atomic<int> messages{0};
 };
 
@@ -359,7 +326,8 @@ TEST(MultiplexerWait, TimeOutsZeroPositiveAndNone) {
         result = mux.Listen();
         ended = std::chrono::steady_clock::now();
     });
-    bool waiting = WaitUntil([&] { return tid != 0; }) && WaitBlocked(tid);
+    bool waiting = WaitUntil([&] { return tid != 0; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // into its wait
     signalled = std::chrono::steady_clock::now();
     pthread_kill(listener.native_handle(), kSignal);
     listener.join();
@@ -557,7 +525,8 @@ TEST(LooperLifecycle, TimeOutUntilItRefusesStopAfterOneMoreMessage) {
     EXPECT_GE(zotest::MillisecondsSince(start), 115);
 
     Recorder looper;
-    ASSERT_TRUE(looper.RunAndWait());
+    ASSERT_TRUE(looper.Run());
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // into its first wait
     looper.Stop();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_TRUE(looper.IsRunning());
@@ -594,25 +563,21 @@ TEST(LooperChannels, DataBagsDamageAndTheEnd) {
     Recorder looper;
     TestPipe pipe;
     ASSERT_TRUE(looper.Connect(&pipe));
-    ASSERT_TRUE(looper.RunAndWait());
     std::unique_ptr<ZoBag> bag(Numbered(7, 70));
     std::string zipped = zotest::Compressed(*bag), lying = zotest::Plain(*bag);
     lying[16] = static_cast<char>(lying[16] - 1);
-    {
-        TestPipe outlet(&pipe);
-        for (const std::string& bytes :
-             {std::string("hello"), zipped.substr(0, zipped.size() - 3), lying}) {
-            ASSERT_TRUE(outlet.Write(bytes.data(), bytes.size(), nullptr));
-            // One message per read: the next one goes in once this one is out.
-            ASSERT_TRUE(WaitUntil([&] { return Unread(pipe.Device(WAY_READ)) == 0; }));
-        }
-        ASSERT_TRUE(outlet.Send(bag.get(), nullptr));
-        ASSERT_TRUE(WaitUntil([&] { return looper.messages == 1; }));
+    ASSERT_TRUE(pipe.Send(bag.get(), nullptr));  // the loop does not run yet: the buffer is free
+    ASSERT_TRUE(looper.Run());
+    for (const std::string& bytes :
+         {std::string("hello"), zipped.substr(0, zipped.size() - 3), lying}) {
+        // One message per read: the next one goes in once this one is out.
+        ASSERT_TRUE(WaitUntil([&] { return Unread(pipe.Device(WAY_READ)) == 0; }));
+        ASSERT_TRUE(WriteAll(pipe, bytes));
     }
+    ASSERT_TRUE(WaitUntil([&] { return Unread(pipe.Device(WAY_READ)) == 0; }));
     pipe.CloseWriteEnd();
     looper.PostMessage(8);
-    ASSERT_TRUE(WaitUntil([&] { return looper.messages == 2; }));
-    ASSERT_TRUE(looper.Finish());
+    ASSERT_TRUE(looper.Finish(2));
     EXPECT_EQ(looper.raw, std::vector<std::string>{"hello"});
     EXPECT_EQ(looper.whats, (Whats{7, 8}));
     EXPECT_EQ(looper.channels->Size(), 1);  // the box alone
