@@ -419,30 +419,4 @@ TEST_P(WatcherTest, CancelInTheHandlerGivesTheLockBack) {
     watcher.Unlock();
 }
 
-// A reader thread and source changes keep clear of running passes
-// (ThreadSanitizer judges).
-TEST_P(WatcherTest, ReadersAndSourceChangesKeepClearOfPasses) {
-    Populate();
-    OldFile("other/x");
-    Watcher watcher(Polling(), false, Polling() ? 0 : 1);
-    Start(watcher);
-    std::atomic<bool> done{false};
-    std::thread reader([&] {
-        while (!done)
-            NamesOf(watcher);
-    });
-    for (int round = 0; round < 40; round++) {
-        std::string name = "f" + std::to_string(round);
-        Drop(name);
-        if (round % 10 == 9) watcher.SetSource(At(round % 20 == 9 ? "other" : "w").c_str());
-        std::this_thread::sleep_for(2ms);
-        std::error_code ec;
-        std::filesystem::remove(W(name), ec);
-    }
-    Drop("last");  // the source is w again
-    EXPECT_TRUE(WaitUntil([&] { return watcher.Known().count("last") == 1; }));
-    done = true;
-    reader.join();
-}
-
 }  // namespace

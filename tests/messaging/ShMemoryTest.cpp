@@ -130,13 +130,6 @@ TEST_F(ShMemoryLifecycle, CreatorAttachersAndTheLastDetacher) {
     EXPECT_EQ(LeftoverTemps(), 0);
 }
 
-TEST_F(ShMemoryLifecycle, LastDetacherUnlinks) {
-    { ZoShMemory m(n, 16); }
-    EXPECT_EQ(SegmentSize(name), -1);
-    ZoShMemory again(n, 16);
-    EXPECT_TRUE(again.IsCreator());
-}
-
 TEST_F(ShMemoryProcesses, DataSeenBothWaysLastDetacherElsewhereUnlinks) {
     auto* m = new ZoShMemory(n, 64);
     std::strcpy(static_cast<char*>(m->Address()), "from parent");

@@ -4,8 +4,6 @@
 // delivery, a cluster node dying under a looper, and the registry.
 #include <gtest/gtest.h>
 #include <nats/nats.h>
-#include <poll.h>
-#include <spawn.h>
 #include <zolib/nats/NatsLink.h>
 #include <zolib/nats/NatsRegistry.h>
 #include <zolib/nats/NatsSubscription.h>
@@ -336,33 +334,23 @@ TEST_F(NatsTest, LooperKeepsHandlingWhenItsClusterNodeDies) {
     EXPECT_GE(subscriber.Reconnects(), 1u);
 }
 
-// A registry member in its own process (nats_member), once it has joined;
-// -1 when it did not within 10 s.
-pid_t SpawnMember(const string& url, const char* name) {
-    int out[2];
-    if (pipe(out) != 0) return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    string ttl = "1500";
-    char* argv[] = {const_cast<char*>(NATS_MEMBER), const_cast<char*>(url.c_str()),
-                    const_cast<char*>("apps"),      &ttl[0],
-                    const_cast<char*>(name),        nullptr};
-    pid_t pid = -1;
-    if (posix_spawn(&pid, NATS_MEMBER, &actions, nullptr, argv, environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    pollfd ready = {out[0], POLLIN, 0};
-    char line[8] = "";
-    if (pid > 0 && (poll(&ready, 1, 10000) != 1 || read(out[0], line, 6) != 6)) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-        pid = -1;
+// A registry member in its own process (nats_member): its pid once it has
+// joined (-1 when it did not); killed and reaped by Kill() or at the latest
+// with the object.
+struct Member {
+    Member(const string& url, const char* name)
+        : out(popen(("exec " NATS_MEMBER " " + url + " apps 1500 " + name).c_str(), "r")) {
+        if (out != nullptr && fscanf(out, "%d", &pid) != 1) pid = -1;
     }
-    close(out[0]);
-    return pid;
-}
+    ~Member() { Kill(); }
+    void Kill() {
+        if (pid > 0) kill(pid, SIGKILL);
+        if (out != nullptr) pclose(out);
+        out = nullptr;
+    }
+    FILE* out;
+    int pid = -1;
+};
 
 TEST_F(NatsTest, RegistryAcrossProcessesJoinsLeavesAndExpires) {
     zotest::NatsServer server;
@@ -373,10 +361,9 @@ TEST_F(NatsTest, RegistryAcrossProcessesJoinsLeavesAndExpires) {
     ASSERT_TRUE(registry.Watch(&watcher));
     ASSERT_TRUE(registry.Join("parent"));
     EXPECT_FALSE(registry.Join("again"));
-    pid_t crashing = SpawnMember(server.Url(), "crashing"),
-          staying = SpawnMember(server.Url(), "staying");
-    ASSERT_GT(crashing, 0);
-    ASSERT_GT(staying, 0);
+    Member crashing(server.Url(), "crashing"), staying(server.Url(), "staying");
+    ASSERT_GT(crashing.pid, 0);
+    ASSERT_GT(staying.pid, 0);
     auto members = [&] {
         std::unique_ptr<ZoBag> all(registry.List());
         return all != nullptr ? all->CountItem("pid") : -1;
@@ -388,12 +375,11 @@ TEST_F(NatsTest, RegistryAcrossProcessesJoinsLeavesAndExpires) {
     char *host = nullptr, here[256] = "";
     gethostname(here, sizeof here);
     EXPECT_TRUE(found->Getint32("pid", &pid, 1) && found->Getstring("host", &host, 1));
-    EXPECT_EQ(pid, crashing);
+    EXPECT_EQ(pid, crashing.pid);
     EXPECT_STREQ(host, here);
     // A member killed without leaving expires within two TTLs (and a bit);
     // the living one, refreshed meanwhile, stays.
-    kill(crashing, SIGKILL);
-    waitpid(crashing, nullptr, 0);
+    crashing.Kill();
     auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(
         WaitUntil([&] { return std::unique_ptr<ZoBag>(registry.Find("crashing")) == nullptr; },
@@ -403,8 +389,7 @@ TEST_F(NatsTest, RegistryAcrossProcessesJoinsLeavesAndExpires) {
     ASSERT_TRUE(WaitUntil([&] { return watcher.Count() == 4; }));  // the watch saw it too
     ASSERT_TRUE(registry.Leave());
     EXPECT_EQ(std::unique_ptr<ZoBag>(registry.Find("parent")), nullptr);
-    kill(staying, SIGKILL);
-    waitpid(staying, nullptr, 0);
+    staying.Kill();
     // The watch saw three joins, then the crash and the leave.
     ASSERT_TRUE(WaitUntil([&] { return watcher.Count() >= 5; }));
     std::vector<string> events;
