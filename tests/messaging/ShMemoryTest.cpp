@@ -96,6 +96,7 @@ class ShMemoryTest : public ::testing::Test {
 
 using ShMemoryLifecycle = ShMemoryTest;
 using ShMemoryProcesses = ShMemoryTest;
+using ShMemoryResources = ShMemoryTest;
 using ShMemoryThreads = ShMemoryTest;
 
 // The creator's area is zeroed and aligned, openers are counted, a smaller
@@ -284,7 +285,7 @@ TEST_F(ShMemoryProcesses, DeadHoldersAndLeaversWithoutDetach) {
 
 // The descriptor is closed once the segment is mapped: a process may hold
 // and cycle far more objects than it may have open files.
-TEST_F(ShMemoryProcesses, ObjectsHoldNoDescriptor) {
+TEST_F(ShMemoryResources, ObjectsHoldNoDescriptor) {
     pid_t pid = child::Spawn([&] {
         rlimit limit{24, 24};
         if (setrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
