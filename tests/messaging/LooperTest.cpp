@@ -525,14 +525,15 @@ TEST(LooperLifecycle, TimeOutUntilItRefusesStopAfterOneMoreMessage) {
     EXPECT_GE(zotest::MillisecondsSince(start), 115);
 
     Recorder looper;
+    looper.PostMessage(1);
     ASSERT_TRUE(looper.Run());
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // into its first wait
+    ASSERT_TRUE(WaitUntil([&] { return looper.messages == 1; }));  // the loop is running
     looper.Stop();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_TRUE(looper.IsRunning());
     looper.PostMessage(9);
     ASSERT_TRUE(looper.Ended());
-    EXPECT_EQ(looper.whats, (Whats{9}));  // still handled
+    EXPECT_EQ(looper.whats, (Whats{1, 9}));  // still handled
 }
 
 TEST(LooperLifecycle, WithoutMessageBoxPostsAreDeletedChannelsStillWork) {
