@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdarg>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -26,6 +28,30 @@ using zotest::WaitUntil;
 using Names = std::set<std::string>;
 using Record = std::pair<int, std::string>;  // kind, entry name
 using Records = std::vector<Record>;
+
+// A seam at the watcher's open() of its source: while `refusing`, opening
+// exactly `refusedPath` fails with EACCES, as an unreadable directory does
+// for anyone but root.
+std::string refusedPath;
+std::atomic<bool> refusing{false};
+
+}  // namespace
+
+// Takes the place of the C library's open() for the whole test program,
+// including the calls the library makes.
+extern "C" int open(const char* path, int flags, ...) {
+    if (refusing && refusedPath == path) {
+        errno = EACCES;
+        return -1;
+    }
+    va_list args;
+    va_start(args, flags);
+    int mode = flags & (O_CREAT | O_TMPFILE) ? va_arg(args, int) : 0;
+    va_end(args);
+    return openat(AT_FDCWD, path, flags, mode);
+}
+
+namespace {
 
 // The names a watcher knows, read under the lock as any other thread must.
 Names NamesOf(ZoFolderWatcher& watcher) {
@@ -275,6 +301,9 @@ TEST_P(WatcherTest, EachChangeIsReportedOnceAndEachNameHasOneEntry) {
              EXPECT_EQ(w.Step(), (Records{Add("dangling"), Add("l")}));
              ASSERT_EQ(unlink(At("stage/t").c_str()), 0);
          }, {{Chg("l")}}, with(with(start, "l"), "dangling")},
+        {"an unreadable source: the known entries are checked one by one",
+         [&](Watcher&) { refusedPath = At("w"); refusing = true; Write("b.txt"); Delete("a.txt"); },
+         {{Chg("b.txt"), Rem("a.txt")}}, with(start, "", "a.txt")},
         {"source removed and made again",
          [&](Watcher&) {
              std::filesystem::remove_all(At("w")); Dir("w"); OldFile("w/a.txt"); OldFile("w/x");
@@ -287,6 +316,7 @@ TEST_P(WatcherTest, EachChangeIsReportedOnceAndEachNameHasOneEntry) {
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        refusing = false;
         TearDown();
         SetUp();
         Populate();
@@ -312,6 +342,7 @@ TEST_P(WatcherTest, EachChangeIsReportedOnceAndEachNameHasOneEntry) {
         watcher.Unlock();
         EXPECT_FALSE(watcher.wrongData);
     }
+    refusing = false;
 }
 
 // Records come in list order, added first. Two entries side by side in the
