@@ -1,8 +1,5 @@
 #include <zolib/fs/FolderWatcher.h>
 #include <zolib/threads/Snooze.h>
-#include <zolib/threads/Thread.h>
-
-#include "fs/FsTestUtil.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,8 +7,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdarg>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -19,36 +18,49 @@
 #include <thread>
 #include <vector>
 
+#include "fs/FsTestUtil.h"
+#include "support/Wait.h"
+
 namespace {
 
 using namespace std::chrono_literals;
+using zotest::WaitUntil;
 using Names = std::set<std::string>;
 using Record = std::pair<int, std::string>;  // kind, entry name
 using Records = std::vector<Record>;
 
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(1ms);
+// A seam at the watcher's open() of its source: while `refusing`, opening
+// exactly `refusedPath` fails with EACCES, as an unreadable directory does
+// for anyone but root.
+std::string refusedPath;
+std::atomic<bool> refusing{false};
+
+}  // namespace
+
+// Takes the place of the C library's open() for the whole test program,
+// including the calls the library makes.
+extern "C" int open(const char* path, int flags, ...) {
+    if (refusing && refusedPath == path) {
+        errno = EACCES;
+        return -1;
     }
-    return true;
+    va_list args;
+    va_start(args, flags);
+    int mode = flags & (O_CREAT | O_TMPFILE) ? va_arg(args, int) : 0;
+    va_end(args);
+    return openat(AT_FDCWD, path, flags, mode);
 }
 
-// The names a watcher knows, in list order, read under the lock as any other
-// thread must.
-std::vector<std::string> OrderOf(ZoFolderWatcher& watcher) {
-    std::vector<std::string> order;
+namespace {
+
+// The names a watcher knows, read under the lock as any other thread must.
+Names NamesOf(ZoFolderWatcher& watcher) {
+    Names names;
     watcher.Lock();
     for (long i = 0; i < watcher.Contents()->Size(); i++)
-        order.push_back(static_cast<ZoEntry*>(watcher.Contents()->GetItem(i))->GetName());
+        names.insert(static_cast<ZoEntry*>(watcher.Contents()->GetItem(i))->GetName());
     watcher.Unlock();
-    return order;
-}
-
-Names NamesOf(ZoFolderWatcher& watcher) {
-    std::vector<std::string> order = OrderOf(watcher);
-    return Names(order.begin(), order.end());
+    return names;
 }
 
 // A watcher the tests can drive, polling or woken by notifications. Gated,
@@ -189,7 +201,6 @@ class WatcherTest : public fstest::TempDirTest, public ::testing::WithParamInter
     }
     void Write(const std::string& name) const { std::ofstream(W(name), std::ios::app) << "more"; }
     void Delete(const std::string& name) const { ASSERT_EQ(unlink(W(name).c_str()), 0); }
-
     // Three old files and a subdirectory in w.
     void Populate() {
         OldFile("w/a.txt");
@@ -204,27 +215,29 @@ class WatcherTest : public fstest::TempDirTest, public ::testing::WithParamInter
     }
 };
 
-INSTANTIATE_TEST_SUITE_P(Modes, WatcherTest, ::testing::Values(true, false),
+INSTANTIATE_TEST_SUITE_P(Watcher, WatcherTest, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "Polling" : "Notified"; });
 
-// --- Scans without the thread ---------------------------------------------
+// clang-format off
+Record Add(const std::string& name) { return {UPDATE_ADDED, name}; }
+Record Chg(const std::string& name) { return {UPDATE_CHANGED, name}; }
+Record Rem(const std::string& name) { return {UPDATE_REMOVED, name}; }
+// clang-format on
 
+// Scans without the thread: SetSource knows the entries without records,
+// rescans the same source (kept, not deleted) with the filter set before.
 TEST_P(WatcherTest, SetSourceKnowsTheEntriesWithoutRecords) {
     Populate();
     Watcher watcher(Polling());
-    watcher.SetSource(At("w").c_str());
+    auto* dir = new ZoDirectory(At("w").c_str(), false);
+    watcher.SetSource(dir);
     EXPECT_EQ(watcher.Known(), (Names{"a.txt", "b.txt", "c.jpg", "sub"}));
     // The status the watcher read is the entry's own.
     EXPECT_FALSE(static_cast<ZoEntry*>(watcher.Contents()->GetItem(0))->Changed(nullptr));
-    watcher.Refresh();  // nothing new to take in
-    EXPECT_EQ(watcher.Contents()->Size(), 4);
-    // The same source again rescans it; a filter set before limits the scan.
     const char* jpg[] = {"jpg"};
-    auto* dir = new ZoDirectory(At("w").c_str(), false);
-    watcher.SetSource(dir);
     Drop("new.jpg");
     watcher.SetFilter(1, jpg);
-    watcher.SetSource(dir);  // kept, not deleted
+    watcher.SetSource(dir);
     EXPECT_EQ(watcher.Known(), (Names{"c.jpg", "new.jpg"}));
     watcher.SetSource(At("absent").c_str());
     EXPECT_EQ(watcher.Contents()->Size(), 0);
@@ -232,14 +245,6 @@ TEST_P(WatcherTest, SetSourceKnowsTheEntriesWithoutRecords) {
     watcher.Refresh();
     EXPECT_EQ(watcher.Contents()->Size(), 0);
 }
-
-// --- Passes, one at a time ------------------------------------------------
-
-// clang-format off
-Record Add(const std::string& name) { return {UPDATE_ADDED, name}; }
-Record Chg(const std::string& name) { return {UPDATE_CHANGED, name}; }
-Record Rem(const std::string& name) { return {UPDATE_REMOVED, name}; }
-// clang-format on
 
 // What one change does to the passes that follow it, in either mode: the
 // records of each pass (sorted), then the known names, one entry per name and
@@ -265,23 +270,15 @@ TEST_P(WatcherTest, EachChangeIsReportedOnceAndEachNameHasOneEntry) {
     };
     // clang-format off
     const std::vector<Case> cases = {
-        {"created", [&](Watcher&) { Drop("new.txt"); }, {{Add("new.txt")}}, with(start, "new.txt")},
-        {"written", [&](Watcher&) { Write("b.txt"); }, {{Chg("b.txt")}}, start},
-        {"deleted", [&](Watcher&) { Delete("b.txt"); }, {{Rem("b.txt")}}, with(start, "", "b.txt")},
+        {"created, written and deleted",
+         [&](Watcher&) { Drop("new.txt"); Write("b.txt"); Delete("a.txt"); },
+         {{Add("new.txt"), Chg("b.txt"), Rem("a.txt")}}, with(start, "new.txt", "a.txt")},
         {"renamed: removed, then added in the next pass",
          [&](Watcher&) { mv("w/a.txt", "w/z.txt"); },
          {{Rem("a.txt")}, {Add("z.txt")}}, with(start, "z.txt", "a.txt")},
         {"a second name of a known file is not taken in",
          [&](Watcher&) { ASSERT_EQ(link(W("a.txt").c_str(), W("a-link").c_str()), 0); },
          {{Chg("a.txt")}}, start},
-        {"filters limit new names, not known entries",
-         [&](Watcher& w) { w.SetFilter(1, jpg); Drop("a2.txt"); Drop("b2.jpg"); Write("a.txt"); },
-         {{Add("b2.jpg"), Chg("a.txt")}}, with(start, "b2.jpg")},
-        {"a second source replaces the entries without records",
-         [&](Watcher& w) {
-             OldFile("other/x"); w.SetSource(At("other").c_str()); w.poke = At("other");
-             Drop("in-w"); Drop("in-other", "other");
-         }, {{Add("in-other")}}, Names{"x", "in-other"}},
         {"the handler may set the source and the filter (the pass holds the lock)",
          [&](Watcher& w) {
              OldFile("other/x.jpg"); OldFile("other/y.txt"); w.poke = At("other");
@@ -298,15 +295,15 @@ TEST_P(WatcherTest, EachChangeIsReportedOnceAndEachNameHasOneEntry) {
              for (std::string n : {"a.txt", "b.txt", "c.jpg"}) { Delete(n); Dir("w/" + n); }
              std::filesystem::remove(W("sub")); File("w/sub", "now a file");
          }, {{Chg("a.txt"), Chg("b.txt"), Chg("c.jpg"), Chg("sub")}}, start},
-        {"a link to nothing", [&](Watcher&) { Link("missing", "w/dangling"); }, {{Add("dangling")}},
-         with(start, "dangling")},
-        {"a link whose target goes",
+        {"a link to nothing, then one whose target goes",
          [&](Watcher& w) {
-             File("stage/t"); Link(At("stage/t"), "w/l");
-             EXPECT_EQ(w.Step(), (Records{Add("l")})); ASSERT_EQ(unlink(At("stage/t").c_str()), 0);
-         }, {{Chg("l")}}, with(start, "l")},
-        {"source removed", [&](Watcher&) { std::filesystem::remove_all(At("w")); },
-         {allRemoved}, {}},
+             Link("missing", "w/dangling"); File("stage/t"); Link(At("stage/t"), "w/l");
+             EXPECT_EQ(w.Step(), (Records{Add("dangling"), Add("l")}));
+             ASSERT_EQ(unlink(At("stage/t").c_str()), 0);
+         }, {{Chg("l")}}, with(with(start, "l"), "dangling")},
+        {"an unreadable source: the known entries are checked one by one",
+         [&](Watcher&) { refusedPath = At("w"); refusing = true; Write("b.txt"); Delete("a.txt"); },
+         {{Chg("b.txt"), Rem("a.txt")}}, with(start, "", "a.txt")},
         {"source removed and made again",
          [&](Watcher&) {
              std::filesystem::remove_all(At("w")); Dir("w"); OldFile("w/a.txt"); OldFile("w/x");
@@ -319,6 +316,7 @@ TEST_P(WatcherTest, EachChangeIsReportedOnceAndEachNameHasOneEntry) {
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        refusing = false;
         TearDown();
         SetUp();
         Populate();
@@ -344,23 +342,25 @@ TEST_P(WatcherTest, EachChangeIsReportedOnceAndEachNameHasOneEntry) {
         watcher.Unlock();
         EXPECT_FALSE(watcher.wrongData);
     }
+    refusing = false;
 }
 
+// Records come in list order, added first. Two entries side by side in the
+// list are removed: the second moves into the place of the first when it is
+// taken out and must still be checked. Two new names of one new file: the
+// second matches the first, just taken in during the same listing.
 TEST_P(WatcherTest, AddedComeFirstThenKnownInListOrder) {
     Populate();
     Watcher watcher(Polling());
     Start(watcher);
-    std::vector<std::string> order = OrderOf(watcher);
+    std::vector<std::string> order;
+    for (long i = 0; i < watcher.Contents()->Size(); i++)
+        order.push_back(static_cast<ZoEntry*>(watcher.Contents()->GetItem(i))->GetName());
     ASSERT_EQ(order.size(), 4u);
-    Drop("new.txt");
-    // Two entries side by side in the list are removed: the second moves into
-    // the place of the first when it is taken out and must still be checked.
-    // Two new names of one new file: the second matches the first, just taken
-    // in during the same listing.
     File("stage/twin", "t");
     ASSERT_EQ(link(At("stage/twin").c_str(), W("p").c_str()), 0);
     ASSERT_EQ(link(At("stage/twin").c_str(), W("q").c_str()), 0);
-    Records expected{Add("new.txt")};
+    Records expected{Add("p")};
     for (size_t i = 0; i < order.size(); i++) {
         if (i == 1 || i == 2) {
             std::filesystem::remove(W(order[i]));
@@ -371,21 +371,16 @@ TEST_P(WatcherTest, AddedComeFirstThenKnownInListOrder) {
         }
     }
     Records got = watcher.Step();
-    ASSERT_EQ(got.size(), expected.size() + 1);
-    // The twin taken in is whichever name the listing gave first.
-    auto twin = std::find_if(got.begin(), got.end(),
-                             [](const Record& r) { return r.second == "p" || r.second == "q"; });
-    ASSERT_NE(twin, got.end());
-    EXPECT_EQ(twin->first, UPDATE_ADDED);
-    got.erase(twin);
+    if (!got.empty() && got[0] == Add("q")) got[0] = Add("p");  // whichever came first
     EXPECT_EQ(got, expected);
 }
 
-// --- The free-running thread ----------------------------------------------
-
+// The free-running thread: without a source it ends at once; it refreshes
+// every period, calls Updated only for passes with records, and ends when
+// the source is taken away.
 TEST_P(WatcherTest, RefreshingEveryPeriodUpdatedOnChangeEndsWithoutSource) {
     Watcher early(Polling(), false);
-    ASSERT_TRUE(early.Run());  // before SetSource: ends at once
+    ASSERT_TRUE(early.Run());
     EXPECT_TRUE(WaitUntil([&] { return early.ended.load() && early.Arrived() == 0; }));
     Populate();
     Watcher watcher(Polling(), false, 5);
@@ -430,10 +425,7 @@ TEST_P(WatcherTest, DestroyedWhileRunning) {
     watcher->SetSource(At("w").c_str());
     ASSERT_TRUE(watcher->Run());
     Drop("new");
-    Delete("a.txt");
-    ASSERT_TRUE(WaitUntil([&] {
-        return NamesOf(*watcher) == Names{"b.txt", "c.jpg", "sub", "new"};
-    }));
+    ASSERT_TRUE(WaitUntil([&] { return NamesOf(*watcher).count("new") == 1; }));
     delete watcher;  // between passes with records: the destructor cancels the thread
 }
 
@@ -456,34 +448,6 @@ TEST_P(WatcherTest, CancelInTheHandlerGivesTheLockBack) {
     ASSERT_FALSE(watcher.Locked());  // took it
     EXPECT_EQ(watcher.Contents()->Size(), 5);
     watcher.Unlock();
-    // The records of the cancelled pass are released with the watcher.
-}
-
-TEST_P(WatcherTest, ReadersAndSourceChangesKeepClearOfPasses) {
-    Populate();
-    OldFile("other/x");
-    Watcher watcher(Polling(), false, Polling() ? 0 : 1);
-    Start(watcher);
-    std::atomic<bool> done{false};
-    std::atomic<long> read{0};
-    std::thread reader([&] {
-        while (!done)
-            read += static_cast<long>(OrderOf(watcher).size());
-    });
-    for (int round = 0; round < 40; round++) {
-        std::string name = "f" + std::to_string(round);
-        Drop(name);
-        if (round % 10 == 9) watcher.SetSource(At(round % 20 == 9 ? "other" : "w").c_str());
-        std::this_thread::sleep_for(2ms);
-        std::error_code ec;
-        std::filesystem::remove(W(name), ec);
-    }
-    Drop("last");  // the source is w again
-    EXPECT_TRUE(WaitUntil([&] { return watcher.Known().count("last") == 1; }));
-    done = true;
-    reader.join();
-    EXPECT_GT(read.load(), 0);
-    EXPECT_GT(watcher.UpdatedCalls(), 0u);
 }
 
 }  // namespace

@@ -22,14 +22,6 @@ inline std::string Take(char* t) {
     return s;
 }
 
-inline std::string Cwd() {
-    return Take(getcwd(nullptr, 0));
-}
-
-inline void WriteFile(const std::string& path, const std::string& data) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
-}
-
 inline std::string ReadFile(const std::string& path) {
     std::ostringstream s;
     s << std::ifstream(path, std::ios::binary).rdbuf();
@@ -53,13 +45,13 @@ inline std::string LinkText(const std::string& path) {
 class TempDirTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        start = Cwd();
+        start = Take(getcwd(nullptr, 0));
         char templ[] = "/tmp/zofs-XXXXXX";
         ASSERT_NE(mkdtemp(templ), nullptr);
         root = Take(realpath(templ, nullptr));
     }
     void TearDown() override {
-        if (chdir(start.c_str()) != 0) (void)chdir("/");
+        if (chdir(start.c_str()) != 0) (void)!chdir("/");
         std::error_code ec;
         std::filesystem::remove_all(root, ec);  // does not follow links
     }
@@ -67,7 +59,7 @@ class TempDirTest : public ::testing::Test {
     std::string At(const std::string& rel) const { return root + "/" + rel; }
     void Dir(const std::string& rel) const { ASSERT_EQ(mkdir(At(rel).c_str(), 0755), 0); }
     void File(const std::string& rel, const std::string& data = "") const {
-        WriteFile(At(rel), data);
+        std::ofstream(At(rel), std::ios::binary | std::ios::trunc) << data;
     }
     void Link(const std::string& text, const std::string& rel) const {
         ASSERT_EQ(symlink(text.c_str(), At(rel).c_str()), 0);

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,36 +23,29 @@ namespace zotest {
 
 // The server program, or "" when it is not installed.
 inline std::string NatsServerProgram() {
-    for (const char* path :
-         {"/usr/sbin/nats-server", "/usr/bin/nats-server", "/usr/local/bin/nats-server"})
+    for (const char* path : {"/usr/sbin/nats-server", "/usr/bin/nats-server"})
         if (access(path, X_OK) == 0) return path;
     return "";
 }
 
-// A port on 127.0.0.1 that was free a moment ago.
-inline int FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    int port = -1;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-        port = ntohs(address.sin_port);
-    close(fd);
-    return port;
-}
-
-inline bool Accepts(int port) {
+// Binds (bind = true: to port 0, giving a port that was free a moment ago)
+// or connects to 127.0.0.1:port; the port, or -1.
+inline int Loopback(int port, bool bind) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<uint16_t>(port));
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    socklen_t size = sizeof address;
+    auto* a = reinterpret_cast<sockaddr*>(&address);
+    bool ok = bind ? ::bind(fd, a, size) == 0 && getsockname(fd, a, &size) == 0
+                   : connect(fd, a, size) == 0;
     close(fd);
-    return ok;
+    return ok ? ntohs(address.sin_port) : -1;
+}
+
+inline int FreePort() {
+    return Loopback(0, true);
 }
 
 class NatsServer {
@@ -67,7 +61,7 @@ class NatsServer {
     }
     ~NatsServer() {
         Stop();
-        if (!store.empty()) std::system(("rm -rf '" + store + "'").c_str());
+        if (!store.empty()) std::filesystem::remove_all(store);
     }
 
     bool Running() const { return pid > 0; }
@@ -75,16 +69,15 @@ class NatsServer {
 
     // Starts the program and waits (at most 20 s) until it accepts.
     bool Start() {
-        std::string program = NatsServerProgram();
-        if (program.empty() || port <= 0) return false;
-        std::vector<std::string> all = {program, "-a", "127.0.0.1", "-p", std::to_string(port)};
+        std::vector<std::string> all = {NatsServerProgram(), "-a", "127.0.0.1", "-p",
+                                        std::to_string(port)};
         all.insert(all.end(), args.begin(), args.end());
-        pid = fork();
+        std::vector<char*> argv;
+        for (std::string& a : all)
+            argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        if (all[0].empty() || port <= 0 || (pid = fork()) < 0) return false;
         if (pid == 0) {
-            std::vector<char*> argv;
-            for (std::string& a : all)
-                argv.push_back(&a[0]);
-            argv.push_back(nullptr);
             int null = open("/dev/null", O_WRONLY);
             dup2(null, 1);
             dup2(null, 2);
@@ -92,9 +85,9 @@ class NatsServer {
             _exit(127);
         }
         for (int i = 0; i < 400; i++) {
-            if (Accepts(port)) return true;
-            int status;
-            if (waitpid(pid, &status, WNOHANG) == pid) break;
+            if (Loopback(port, false) == port) return true;
+            if (waitpid(pid, nullptr, WNOHANG) == pid) pid = -1;
+            if (pid < 0) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         Stop();
@@ -104,15 +97,10 @@ class NatsServer {
     void Stop() {
         if (pid <= 0) return;
         kill(pid, SIGTERM);
-        for (int i = 0; i < 200; i++) {
-            if (waitpid(pid, nullptr, WNOHANG) == pid) {
-                pid = -1;
-                return;
-            }
+        int i = 0;
+        while (waitpid(pid, nullptr, WNOHANG) == 0 && ++i < 200)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
+        if (i == 200 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
         pid = -1;
     }
     bool Restart() {

@@ -1,5 +1,5 @@
 // A registry member in a process of its own: joins BUCKET under NAME on the
-// server URL, says "joined" on standard output, then waits to be killed.
+// server URL, prints its pid on standard output, then waits to be killed.
 // Usage: nats_member URL BUCKET TTL NAME
 #include <zolib/nats/NatsRegistry.h>
 
@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     ZoNatsLink link(argv[1]);
     ZoNatsRegistry registry(&link, argv[2], atol(argv[3]));
     if (!link.InitCheck() || !registry.InitCheck() || !registry.Join(argv[4])) return 1;
-    printf("joined\n");
+    printf("%d\n", static_cast<int>(getpid()));
     fflush(stdout);
     for (;;)
         pause();
