@@ -183,9 +183,11 @@ skip '^ShMemorySoak\.ProcessesKilledMidLock' "$robust"
 # ZoLib shows the same (cleanup in 10 of 200 rounds; 200 of 200 on arm64, s390x
 # and x86-64). Whether a board does the same is not known: see
 # docs/reliability.md.
+# The cancellation sweep meets it in its join cases (WaitEnd, Cancel, Abort,
+# a job's Stop): glibc acts on a cancellation of a blocked thread from its
+# cancellation signal's handler, and Canceled() is then not run.
 if [[ $arch == armhf ]]; then
-    skip '^ThreadCancel\.CancelWhileTheSuspendHandlerRunsDoesNotTerminate$' \
-        "qemu-user on 32-bit ARM does not unwind a cancellation past a signal frame"
+    skip '^CancelSweep\.' "qemu-user on 32-bit ARM does not unwind a cancellation past a signal frame"
 fi
 
 exclude=""

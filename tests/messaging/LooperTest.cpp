@@ -461,10 +461,11 @@ TEST(LooperPosting, BagsArriveInOrderCopiedHandedOverOrDetached) {
 }
 
 TEST(LooperPosting, AFullBoxNeverDeadlocks) {
-    // 8192 pointers fill the box. A poster waits for room without the lock,
-    // so a handler may Flush() meanwhile; the loop thread posting to its own
-    // full box is refused (the bag deleted) instead of waiting for ever.
-    constexpr int kPosts = 9000, kBox = 8192;
+    // A pipe's 64 KiB of pointers fill the box (8192 on a 64-bit host). A
+    // poster waits for room without the lock, so a handler may Flush()
+    // meanwhile; the loop thread posting to its own full box is refused (the
+    // bag deleted) instead of waiting for ever.
+    constexpr int kBox = static_cast<int>(65536 / sizeof(void*)), kPosts = kBox + 808;
     Recorder looper;
     std::atomic<int> posted{0};
     looper.onMessage = [&](ZoBag* message) {

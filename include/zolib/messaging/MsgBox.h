@@ -10,8 +10,8 @@
 // Ownership: a bag belongs to the receiver from the moment Send succeeds;
 // after a failed Send it is still the sender's. Bags still in the pipe belong
 // to nobody; whoever drains the box deletes them (a looper does).
-// Blocking: Send waits while the pipe is full (64 KiB: 8192 pointers), the
-// receives while it is empty.
+// Blocking: Send waits while the pipe is full (64 KiB: 8192 pointers on a
+// 64-bit host, 16384 on a 32-bit one), the receives while it is empty.
 // Threads: one pointer is written atomically, so any number of threads may
 // Send; one thread receives.
 // Failure: as ZoPipe. A read of less than one pointer gives false and a null
