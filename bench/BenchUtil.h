@@ -5,11 +5,38 @@
 
 #include <malloc.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
 namespace bench {
+
+// Counts handled messages on the receiving thread and wakes the benchmark
+// thread, which sleeps meanwhile (it must not spin: the machine has two cores).
+class Counter {
+  public:
+    void Add() {
+        if (count.fetch_add(1) + 1 == target.load()) {
+            std::lock_guard<std::mutex> hold(mutex);
+            wake.notify_one();
+        }
+    }
+    // Waits until `more` further messages have been counted.
+    void WaitForMore(long more) {
+        std::unique_lock<std::mutex> hold(mutex);
+        long goal = target.load() + more;
+        target.store(goal);
+        wake.wait(hold, [&] { return count.load() >= goal; });
+    }
+
+  private:
+    std::atomic<long> count{0}, target{0};
+    std::mutex mutex;
+    std::condition_variable wake;
+};
 
 // The small message of the serialisation benchmarks: 20 items, 7 int32,
 // 7 float64 and 6 short strings, under short names.

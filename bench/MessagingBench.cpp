@@ -20,31 +20,6 @@
 
 namespace {
 
-// Counts handled messages on the receiving thread and wakes the benchmark
-// thread, which sleeps meanwhile (it must not spin: the machine has two cores).
-class Counter {
-  public:
-    void Add() {
-        if (count.fetch_add(1) + 1 == target.load()) {
-            std::lock_guard<std::mutex> hold(mutex);
-            wake.notify_one();
-        }
-    }
-    // Waits until `more` further messages have been counted.
-    void WaitForMore(long more) {
-        std::unique_lock<std::mutex> hold(mutex);
-        long goal = target.load() + more;
-        target.store(goal);
-        wake.wait(hold, [&] { return count.load() >= goal; });
-    }
-
-  private:
-    std::atomic<long> count{0};
-    std::atomic<long> target{0};
-    std::mutex mutex;
-    std::condition_variable wake;
-};
-
 constexpr long kBatch = 1000;
 
 // ---- throughput: one poster, one receiver ----
@@ -54,7 +29,7 @@ class CountingLooper : public ZoLooper {
     CountingLooper() : ZoLooper("bench", 0) {}
     ~CountingLooper() override { Halt(); }
     void MessageReceived(ZoBag*) override { counter.Add(); }
-    Counter counter;
+    bench::Counter counter;
 };
 
 void BM_Post_ZoLib(benchmark::State& state) {
@@ -91,7 +66,7 @@ class HandLoop {
         ssize_t n = write(fds[1], &bag, sizeof bag);
         benchmark::DoNotOptimize(n);
     }
-    Counter counter;
+    bench::Counter counter;
     // Called for each bag on the loop thread; the default counts it.
     std::function<void(ZoBag*)> handle = [this](ZoBag*) { counter.Add(); };
 
@@ -143,7 +118,7 @@ class BouncingLooper : public ZoLooper {
         other->PostMessage(bag->what - 1);
     }
     BouncingLooper* other = nullptr;
-    Counter counter;
+    bench::Counter counter;
 };
 
 void BM_PingPong_ZoLib(benchmark::State& state) {

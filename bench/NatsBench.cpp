@@ -35,34 +35,12 @@ zotest::NatsServer* Server() {
     return server.get();
 }
 
-// Counts on the receiving thread; the benchmark thread sleeps meanwhile.
-class Counter {
-  public:
-    void Add() {
-        if (count.fetch_add(1) + 1 == target.load()) {
-            std::lock_guard<std::mutex> hold(mutex);
-            wake.notify_one();
-        }
-    }
-    void WaitForMore(long more) {
-        std::unique_lock<std::mutex> hold(mutex);
-        long goal = target.load() + more;
-        target.store(goal);
-        wake.wait(hold, [&] { return count.load() >= goal; });
-    }
-
-  private:
-    std::atomic<long> count{0}, target{0};
-    std::mutex mutex;
-    std::condition_variable wake;
-};
-
 class CountingLooper : public ZoLooper {
   public:
     CountingLooper() : ZoLooper("bench", 4096) {}
     ~CountingLooper() override { Halt(); }
     void MessageReceived(ZoBag*) override { counter.Add(); }
-    Counter counter;
+    bench::Counter counter;
 };
 
 std::string SmallFlat() {
@@ -96,7 +74,7 @@ BENCHMARK(BM_NatsPublish_ZoLib)->UseRealTime();
 
 void Count(natsConnection*, natsSubscription*, natsMsg* msg, void* closure) {
     natsMsg_Destroy(msg);
-    static_cast<Counter*>(closure)->Add();
+    static_cast<bench::Counter*>(closure)->Add();
 }
 
 void BM_NatsPublish_raw(benchmark::State& state) {
@@ -104,7 +82,7 @@ void BM_NatsPublish_raw(benchmark::State& state) {
     natsConnection *sender = nullptr, *receiver = nullptr;
     natsConnection_ConnectTo(&sender, Server()->Url().c_str());
     natsConnection_ConnectTo(&receiver, Server()->Url().c_str());
-    Counter counter;
+    bench::Counter counter;
     natsSubscription* sub = nullptr;
     natsConnection_Subscribe(&sub, receiver, "bench.raw", Count, &counter);
     natsSubscription_SetPendingLimits(sub, -1, -1);
