@@ -119,6 +119,11 @@ function(zolib_install_library target)
         set(PC_LIBS "-L\${libdir}" "-l${target}" -pthread)
         set(PC_CFLAGS "")
     endif()
+    # 32-bit hosts: the classes hold struct stat, so programs must see the
+    # same 64-bit file offsets the library was built with.
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+        string(APPEND PC_CFLAGS " -D_FILE_OFFSET_BITS=64")
+    endif()
     list(JOIN requires ", " PC_REQUIRES)
     set(PC_REQUIRES_LINE "")
     if(NOT PC_REQUIRES STREQUAL "")

@@ -10,6 +10,7 @@ rows the time of the larger case over the smaller one (lower is better).
 on the ZoLib time itself, in seconds.
 """
 import json
+import os
 import sys
 
 # (label, ZoLib benchmark, reference benchmark, reference name, kind, clock,
@@ -99,6 +100,9 @@ def runs(paths):
     for run in sorted(grouped):
         context, medians, cvs, counters = None, {}, {}, {}
         for path in grouped[run]:
+            # A filter that selects nothing in a program leaves its file empty.
+            if os.path.getsize(path) == 0:
+                continue
             c, m, v, n = load(path)
             context = context or c
             medians.update(m)
