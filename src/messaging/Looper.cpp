@@ -5,9 +5,11 @@
 #include "messaging/internal/NewBag.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 
+#include <atomic>
 #include <cerrno>
 #include <new>
 
@@ -16,6 +18,8 @@ namespace {
 // A failed wait that fails again at once (a connected descriptor was closed)
 // would otherwise keep the loop thread spinning.
 constexpr unsigned long kPauseAfterFailedWaitMs = 10;
+
+constexpr unsigned int kPointer = sizeof(ZoBag*);
 
 // The box still holds bytes nobody has read: one non-blocking look.
 bool Unread(int fd) {
@@ -45,7 +49,10 @@ ZoLooper::ZoLooper(const char* name, int bufferSize)
       ZoMultiplexer(bufferSize < 0 ? 0u : static_cast<unsigned int>(bufferSize)),
       ZoLocker(),
       current(nullptr),
-      msgBox(new (std::nothrow) ZoMsgBox(0)) {
+      msgBox(new (std::nothrow) ZoMsgBox(0)),
+      pending{},
+      next(0),
+      count(0) {
     // A box whose pipe (or whose object) could not be made is never waited on
     // (there is no descriptor to wait for); posting to it fails (see
     // PostMessage).
@@ -91,12 +98,16 @@ void ZoLooper::DataReceived(char*, unsigned int) {}
 void ZoLooper::MessageReceived(ZoBag*) {}
 
 ZOLIB_UNWOUND void ZoLooper::DataReceived(ZoChannel* channel) {
+    if (channel == msgBox) {
+        ServeBox();
+        return;
+    }
     char* data = nullptr;
     unsigned int length = 0;
     if (!channel->Receive(&current, &data, &length)) {
         // Dropped unhandled. A channel whose writers are gone would be ready
         // at every wait and keep the loop spinning: it leaves the set.
-        if (channel != msgBox && AtEnd(channel->Device(WAY_READ))) Disconnect(channel);
+        if (AtEnd(channel->Device(WAY_READ))) Disconnect(channel);
         return;
     }
     if (current != nullptr) {
@@ -105,6 +116,54 @@ ZOLIB_UNWOUND void ZoLooper::DataReceived(ZoChannel* channel) {
         DataReceived(data, length);
     }
 }
+
+ZOLIB_UNWOUND void ZoLooper::ServeBox() {
+    if (next == count) {
+        // One read for every pointer waiting, up to a burst. Pointers are
+        // written whole and a pipe hands them out in order, so a read ends
+        // inside one only if it was cut short; the rest of it follows.
+        next = count = 0;
+        char* bytes = reinterpret_cast<char*>(pending);
+        unsigned int length = sizeof(pending);
+        if (!msgBox->Read(bytes, &length)) return;
+        while (length % kPointer != 0) {
+            unsigned int rest = kPointer - length % kPointer;
+            if (!msgBox->Read(bytes + length, &rest)) {
+                length -= length % kPointer;  // half a pointer is no bag
+                break;
+            }
+            length += rest;
+        }
+        count = static_cast<int>(length / kPointer);
+    }
+    while (TakeWaiting()) {
+        if (current != nullptr) HandlePosted();  // Send never writes a null
+        // Stop() from a handler (or another thread) ends the loop after this
+        // bag; the rest stay waiting.
+        if (IsStopped()) break;
+    }
+}
+
+ZOLIB_UNWOUND bool ZoLooper::TakeWaiting() {
+    if (next == count) return false;
+    ZoBag* bag = pending[next];
+    next++;
+    // An abort between the two leaves the bag to nobody rather than to both
+    // current and the burst: a leak, never a second delete.
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    current = bag;
+    return true;
+}
+
+ZOLIB_UNWOUND void ZoLooper::HandlePosted() {
+    PostedTaken(current, true);
+    HandleCurrent();
+    PostedHandled();
+}
+
+void ZoLooper::PostedTaken(ZoBag*, bool) {}
+
+void ZoLooper::PostedHandled() {}
 
 ZOLIB_UNWOUND void ZoLooper::HandleCurrent() {
     // A handler may be a cancellation point: the bag it was handling goes
@@ -117,33 +176,61 @@ ZOLIB_UNWOUND void ZoLooper::HandleCurrent() {
 
 ZOLIB_UNWOUND void ZoLooper::PostMessage(ZoBag* bag, bool copy) {
     if (bag == nullptr) return;
-    if (msgBox == nullptr) {  // no box: the bag is deleted unhandled
-        if (!copy) delete bag;
-        return;
-    }
     // A copy that cannot be made is not posted; the caller keeps its bag.
     ZoBag* message = copy ? NewBag(bag) : bag;
-    if (message == nullptr) return;
-    // The looper owns the message from the call on: one that cannot be
+    if (message != nullptr) Queue(&message, 1);
+}
+
+ZOLIB_UNWOUND void ZoLooper::PostMessages(ZoBag* const* bags, int count) {
+    if (bags == nullptr) return;
+    // Whatever has not reached Queue() yet is the looper's too.
+    int i = 0;
+    ZoOnExit drop([&] {
+        for (; i < count; i++)
+            delete bags[i];
+    });
+    ZoBag* chunk[kPostChunk];
+    int n = 0;
+    while (i < count) {
+        ZoBag* bag = bags[i++];
+        if (bag != nullptr) chunk[n++] = bag;
+        if (n == kPostChunk || (i == count && n > 0)) {
+            Queue(chunk, n);
+            n = 0;
+        }
+    }
+    drop.Returned();
+}
+
+ZOLIB_UNWOUND void ZoLooper::Queue(ZoBag** messages, int n) {
+    // The looper owns the messages from the call on: those that cannot be
     // queued, or whose poster is cancelled while it waits for room, would
-    // otherwise belong to nobody.
-    ZoOnExit drop([&message] { delete message; });
-    for (;;) {
+    // otherwise belong to nobody. No box: they are deleted unhandled.
+    // A pipe never splits nor mixes writes of up to PIPE_BUF bytes.
+    static_assert(kPostChunk * kPointer <= PIPE_BUF, "a chunk is one atomic write");
+    ZoOnExit drop([&] {
+        for (int i = 0; i < n; i++)
+            delete messages[i];
+    });
+    while (msgBox != nullptr) {
         bool sent;
         int error;
         {
             ZoNoCancel hold;  // a poster cancelled here would leave the lock held
             Lock();
             do {
-                // One pointer is written whole or not at all, so a retry after
-                // an interruption cannot queue a bag twice.
-                sent = msgBox->Send(message, nullptr);
+                // Pointers are written whole or not at all (one write of at
+                // most a pipe's atomic size), so a retry after an
+                // interruption cannot queue a bag twice.
+                sent = n == 1 ? msgBox->Send(messages[0], nullptr)
+                              : msgBox->Write(reinterpret_cast<const char*>(messages),
+                                              static_cast<unsigned int>(n) * kPointer, nullptr);
             } while (!sent && errno == EINTR);
             error = errno;
             Unlock();
         }
         if (sent) {
-            message = nullptr;
+            n = 0;
             break;
         }
         // A full box: wait for room without the lock, so that Flush() or
@@ -176,12 +263,18 @@ ZOLIB_UNWOUND void ZoLooper::Drain(bool handle) {
     Lock();
     // The lock must not stay held by a thread cancelled inside a handler.
     ZoOnExit release([this] { Unlock(); });
-    while (Unread(msgBox->Device(WAY_READ))) {
-        if (!msgBox->Receive(&current)) break;
-        if (handle && current != nullptr)
-            HandleCurrent();
-        else
+    // Bags read ahead by the loop come first: they were posted before the
+    // ones still in the box.
+    for (;;) {
+        if (!TakeWaiting()) {
+            if (!Unread(msgBox->Device(WAY_READ)) || !msgBox->Receive(&current)) break;
+        }
+        if (handle && current != nullptr) {
+            HandlePosted();
+        } else {
+            if (current != nullptr) PostedTaken(current, false);
             DropCurrent();
+        }
     }
     release.Returned();
 }

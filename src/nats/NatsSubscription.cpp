@@ -5,27 +5,12 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "internal/LinkState.h"
 #include "internal/Wire.h"
 
 // ---- the acknowledging looper ----
-
-namespace {
-
-// Stands in for the looper's message box during one dispatch: receives from
-// the box as the box does, and notes the JetStream message of a durable bag
-// so that the looper can acknowledge it once the handler has returned.
-class AckingBox : public ZoChannel {
-  public:
-    explicit AckingBox(ZoNatsLooper::Acks* owner) : ZoChannel(0, CHANNEL_READ, 0), acks(owner) {}
-    bool Receive(ZoBag** bag, char** data, unsigned int* length) override;
-
-    ZoChannel* box = nullptr;
-    ZoNatsLooper::Acks* acks;
-};
-
-}  // namespace
 
 struct ZoNatsLooper::Acks {
     struct Pending {
@@ -34,14 +19,42 @@ struct ZoNatsLooper::Acks {
     };
     std::mutex lock;                              // guards both below
     std::unordered_map<ZoBag*, Pending> pending;  // posted durable bags
-    Pending handled;                              // the one whose handler runs
-    AckingBox box{this};
+    // The bags whose handlers run, innermost last (a handler may Flush()).
+    std::vector<Pending> handled;
 
     void Track(ZoBag* bag, natsMsg* message, const void* owner) {
         std::lock_guard<std::mutex> guard(lock);
         pending[bag] = Pending{message, owner};
     }
-    // Forgets an ending subscription's bags, the one being handled included:
+    // A bag leaves the box. Its message is taken out now, while the address
+    // is still the bag's: once the bag is deleted it may belong to a new one.
+    // One that is not handled goes unacknowledged (it comes again); a bag
+    // that is not a durable one is still pushed, to keep the pairs with
+    // Acknowledge().
+    void Take(ZoBag* bag, bool handling) {
+        std::lock_guard<std::mutex> guard(lock);
+        Pending taken;
+        auto it = pending.find(bag);
+        if (it != pending.end()) {
+            taken = it->second;
+            pending.erase(it);
+        }
+        if (handling)
+            handled.push_back(taken);
+        else
+            natsMsg_Destroy(taken.message);
+    }
+    // After the handler: acknowledges the innermost handled bag's message.
+    void Acknowledge() {
+        std::lock_guard<std::mutex> guard(lock);
+        if (handled.empty()) return;
+        natsMsg* message = handled.back().message;
+        handled.pop_back();
+        if (message == nullptr) return;
+        natsMsg_Ack(message, nullptr);
+        natsMsg_Destroy(message);
+    }
+    // Forgets an ending subscription's bags, those being handled included:
     // their messages go unacknowledged (an acknowledgement needs the
     // subscription).
     void Forget(const void* owner) {
@@ -54,52 +67,38 @@ struct ZoNatsLooper::Acks {
                 ++it;
             }
         }
-        if (handled.owner == owner) {
-            natsMsg_Destroy(handled.message);
-            handled = Pending{};
+        for (Pending& entry : handled) {
+            if (entry.owner != owner) continue;
+            natsMsg_Destroy(entry.message);
+            entry = Pending{};
         }
     }
-    // After the handler: acknowledges the handled bag's message, if any.
-    void Acknowledge() {
+    // Everything left, unacknowledged.
+    void Clear() {
         std::lock_guard<std::mutex> guard(lock);
-        if (handled.message == nullptr) return;
-        natsMsg_Ack(handled.message, nullptr);
-        natsMsg_Destroy(handled.message);
-        handled = Pending{};
+        for (auto& entry : pending)
+            natsMsg_Destroy(entry.second.message);
+        for (Pending& entry : handled)
+            natsMsg_Destroy(entry.message);
+        pending.clear();
+        handled.clear();
     }
 };
-
-bool AckingBox::Receive(ZoBag** bag, char** data, unsigned int* length) {
-    if (!box->Receive(bag, data, length)) return false;
-    std::lock_guard<std::mutex> guard(acks->lock);
-    auto it = acks->pending.find(*bag);
-    if (it != acks->pending.end()) {
-        // Taken out before the handler runs: once it returns, the address may
-        // belong to a new bag.
-        acks->handled = it->second;
-        acks->pending.erase(it);
-    }
-    return true;
-}
 
 ZoNatsLooper::ZoNatsLooper(const char* name, int bufferSize)
     : ZoLooper(name, bufferSize), acks(new Acks) {}
 
 ZoNatsLooper::~ZoNatsLooper() {
     Halt();
-    for (auto& entry : acks->pending)
-        natsMsg_Destroy(entry.second.message);
-    if (acks->handled.message != nullptr) natsMsg_Destroy(acks->handled.message);
+    acks->Clear();
     delete acks;
 }
 
-void ZoNatsLooper::DataReceived(ZoChannel* channel) {
-    if (channel != msgBox) {
-        ZoLooper::DataReceived(channel);
-        return;
-    }
-    acks->box.box = channel;
-    ZoLooper::DataReceived(&acks->box);
+void ZoNatsLooper::PostedTaken(ZoBag* bag, bool handled) {
+    acks->Take(bag, handled);
+}
+
+void ZoNatsLooper::PostedHandled() {
     acks->Acknowledge();
 }
 
@@ -111,10 +110,23 @@ struct ZoNatsSubscription::State {
     ZoNatsLooper::Acks* acking = nullptr;  // durable subscriptions only
     natsSubscription* sub = nullptr;
     std::atomic<uint64_t> delivered{0}, malformed{0};
+    // Bags made while more messages waited in the client, not posted yet;
+    // the delivery thread's.
+    static constexpr int kBatch = 64;
+    ZoBag* batch[kBatch] = {};
+    int batched = 0;
     std::mutex lock;  // guards the fields below
     std::condition_variable ended;
     bool complete = false;  // no callback will run any more
     std::string error;
+
+    // Hands the batch to the looper in one post.
+    void Post() {
+        if (batched == 0) return;
+        delivered += static_cast<uint64_t>(batched);
+        looper->PostMessages(batch, batched);
+        batched = 0;
+    }
 
     bool Fail(const char* what, natsStatus s) {
         std::lock_guard<std::mutex> guard(lock);
@@ -127,8 +139,8 @@ namespace {
 
 using SubState = ZoNatsSubscription::State;
 
-void OnMessage(natsConnection*, natsSubscription*, natsMsg* message, void* closure) {
-    auto* st = static_cast<SubState*>(closure);
+// Takes one message into the batch (a bag) or the counts (a bad payload).
+void Take(SubState* st, natsMsg* message) {
     ZoBag* bag = zonats::Decode(natsMsg_GetData(message),
                                 static_cast<size_t>(natsMsg_GetDataLength(message)));
     if (bag == nullptr) {
@@ -146,12 +158,23 @@ void OnMessage(natsConnection*, natsSubscription*, natsMsg* message, void* closu
         zonats::MarkArrival(bag, natsMsg_GetSubject(message), natsMsg_GetReply(message));
         natsMsg_Destroy(message);
     }
-    st->delivered++;
-    st->looper->PostMessage(bag, false);
+    st->batch[st->batched++] = bag;
+}
+
+void OnMessage(natsConnection*, natsSubscription* sub, natsMsg* message, void* closure) {
+    auto* st = static_cast<SubState*>(closure);
+    Take(st, message);
+    // While more messages wait in the client, the bags gather and go to the
+    // looper together: one write to its box and one wake-up for the lot.
+    int waiting = 0, bytes = 0;
+    if (st->batched == SubState::kBatch ||
+        natsSubscription_GetPending(sub, &waiting, &bytes) != NATS_OK || waiting == 0)
+        st->Post();
 }
 
 void OnComplete(void* closure) {
     auto* st = static_cast<SubState*>(closure);
+    st->Post();  // the client delivers nothing more
     std::lock_guard<std::mutex> guard(st->lock);
     st->complete = true;
     st->ended.notify_all();
@@ -237,6 +260,7 @@ ZoNatsSubscription::~ZoNatsSubscription() {
             state->ended.wait(guard, [this] { return state->complete; });
         }
         natsSubscription_Destroy(state->sub);
+        state->Post();  // none left after a completion
     }
     if (state->acking != nullptr) state->acking->Forget(state);
     delete state;

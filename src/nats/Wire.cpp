@@ -10,6 +10,8 @@ namespace {
 // not a stream we made.
 constexpr uint64_t kMaxRatio = 1100;
 constexpr uint64_t kMaxBody = 256ull << 20;
+// An item's flat record: hash, name length, type, count and one element's size.
+constexpr size_t kLeastItem = 20;
 
 }  // namespace
 
@@ -29,7 +31,14 @@ ZoBag* Decode(const char* data, size_t length) {
         uint64_t bound = static_cast<uint64_t>(length) * kMaxRatio + 64;
         if (body > bound || body > kMaxBody) return nullptr;
     }
-    ZoBag* bag = new ZoBag(0, 0);
+    // Room for the items and the two arrival items from the start, so that
+    // marking the arrival does not grow the list. The count is only a hint
+    // here (Unflatten checks it), bounded by the bytes an item takes at least.
+    int count = 0;
+    if (!PeekInFlatBag(data, static_cast<long>(length), nullptr, nullptr, nullptr, &count) ||
+        count < 0 || static_cast<size_t>(count) > length / kLeastItem)
+        count = 0;
+    ZoBag* bag = new ZoBag(0, count + 2);
     if (!bag->Unflatten(data, length)) {
         delete bag;
         return nullptr;

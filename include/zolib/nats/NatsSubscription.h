@@ -4,25 +4,30 @@
 // subscription on its own delivery thread (one per subscription). There the
 // payload is unflattened into a new bag (plain or compressed flat form); the
 // bag gets its arrival items ("_nats.subject", and "_nats.reply" when the
-// sender waits for an answer, see NatsLink.h) and is posted to the looper
-// with PostMessage(bag, false). From then on it is exactly a posted bag: it
-// reaches MessageReceived() on the looper's own thread, in arrival order,
-// the looper owns it and deletes it after the handler unless the handler
-// detaches it. The handler answers a request with link->Reply(bag, answer).
-// A payload that is not a whole flat bag is dropped and counted
-// (Malformed()); no handler sees it.
+// sender waits for an answer, see NatsLink.h) and is posted to the looper.
+// While more messages wait in the client, bags gather (up to 64) and are
+// posted together with PostMessages(): one write and one wake-up of the loop
+// for the lot. The last one waiting goes at once, so no bag is held back for
+// a later message. From then on it is exactly a posted bag: it reaches
+// MessageReceived() on the looper's own thread, in arrival order, the looper
+// owns it and deletes it after the handler unless the handler detaches it.
+// The handler answers a request with link->Reply(bag, answer). A payload
+// that is not a whole flat bag is dropped and counted (Malformed()); no
+// handler sees it.
 //
-// Slow loopers: while the looper's box is full the delivery thread waits,
-// and messages queue in the client up to the pending limits (by default
-// 65536 messages or 64 MiB); beyond them the client drops messages and
-// counts them (Dropped()). Memory therefore stays bounded.
+// Slow loopers: while the looper's box is full the delivery thread waits
+// (holding at most 64 bags), and messages queue in the client up to the
+// pending limits (by default 65536 messages or 64 MiB); beyond them the
+// client drops messages and counts them (Dropped()). Memory therefore stays
+// bounded.
 //
 // Durable subscriptions (JetStream) need a ZoNatsLooper: a bag is
-// acknowledged only after its handler returned on the looper's thread, so a
-// bag that was never handled (the process died, the looper was destroyed
-// with bags queued, Empty() threw them away) is delivered again; the stream
-// keeps what was published while the subscriber was away. Delivery is then
-// at least once: a handler may see a bag twice after a crash.
+// acknowledged only after its own handler returned on the looper's thread,
+// bag by bag within a burst too, so a bag that was never handled (the
+// process died, the looper was destroyed with bags queued, Empty() threw
+// them away) is delivered again; the stream keeps what was published while
+// the subscriber was away. Delivery is then at least once: a handler may see
+// a bag twice after a crash.
 //
 // Lifetime: destroy the subscription before its looper and its link. The
 // destructor waits until no delivery is in progress, so it must not run on
@@ -42,12 +47,14 @@ class ZOLIB_API ZoNatsLooper : public ZoLooper {
   public:
     ZoNatsLooper(const char* name, int bufferSize);
     ~ZoNatsLooper() override;
-    // The dispatch: as the looper's, then acknowledges the handled bag when
-    // it came from a durable subscription.
-    void DataReceived(ZoChannel* channel) override;
-    using ZoLooper::DataReceived;
 
     struct Acks;  // the bags waiting for their acknowledgement
+
+  protected:
+    // A durable bag's message is acknowledged once its handler returned; one
+    // deleted unhandled (Empty()) is not, so it comes again.
+    void PostedTaken(ZoBag* bag, bool handled) override;
+    void PostedHandled() override;
 
   private:
     friend class ZoNatsSubscription;
