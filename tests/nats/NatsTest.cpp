@@ -4,7 +4,6 @@
 // TLS credentials, durable (JetStream) delivery, a cluster node dying under a
 // looper, and the registry across processes.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <nats/nats.h>
 #include <netinet/in.h>
@@ -61,32 +60,27 @@ int Loopback(int port, bool bind) {
 
 // A private nats-server on 127.0.0.1 and a free port, with `extra` arguments
 // (authentication, TLS, cluster routes) and JetStream storing into a
-// temporary directory; stopped, and its directory removed, with the object.
-class NatsServer {
-  public:
+// temporary directory; killed, and its directory removed, with the object.
+struct NatsServer {
     explicit NatsServer(Strings extra = {}, bool jetStream = true) : port(Loopback(0, true)) {
         char dir[] = "/tmp/zolib-nats-XXXXXX";
-        if (mkdtemp(dir) != nullptr) store = dir;
-        Strings all = {NatsServerProgram(), "-a", "127.0.0.1", "-p", std::to_string(port)};
+        store = mkdtemp(dir) != nullptr ? dir : "/nonexistent";
+        Strings all = {NatsServerProgram(),  "-a", "127.0.0.1", "-p",
+                       std::to_string(port), "-l", "/dev/null"};
         all.insert(all.end(), extra.begin(), extra.end());
         if (jetStream) all.insert(all.end(), {"-js", "-sd", store});
         std::vector<char*> argv;
         for (string& a : all)
             argv.push_back(&a[0]);
         argv.push_back(nullptr);
-        if (port <= 0 || (pid = fork()) != 0) {
-            // Waits (at most 20 s) until it accepts.
-            for (int i = 0; i < 400 && pid > 0 && Loopback(port, false) != port; i++) {
-                if (waitpid(pid, nullptr, WNOHANG) == pid) pid = -1;
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
-            return;
+        if (port > 0 && (pid = fork()) == 0) {
+            execv(argv[0], argv.data());
+            _exit(127);
         }
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
-        execv(argv[0], argv.data());
-        _exit(127);
+        for (int i = 0; i < 400 && pid > 0 && !Running(); i++) {  // at most 20 s
+            if (waitpid(pid, nullptr, WNOHANG) == pid) pid = -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
     }
     ~NatsServer() {
         Stop();
