@@ -78,13 +78,10 @@ TEST(TempRandom, EdgesNeverReachHighAndInitTempSeedsFromTheClock) {
 }
 
 TEST(TempLabel, OneDrawPerLetterAtItsEdges) {
-    Script({});
-    for (int i = 0; i < 26; i++)
-        script.push_back(LetterEdge(i));
-    for (int value : {LetterEdge(1) - 1, RAND_MAX, LetterEdge(25) - 1})
-        script.push_back(value);
-    EXPECT_EQ(Take(TempLabel(29)), "ABCDEFGHIJKLMNOPQRSTUVWXYZAZY");
-    EXPECT_EQ(draws, 29);
+    Script({0, LetterEdge(1) - 1, LetterEdge(1), LetterEdge(13), LetterEdge(25) - 1, LetterEdge(25),
+            RAND_MAX});
+    EXPECT_EQ(Take(TempLabel(7)), "AABNYZZ");
+    EXPECT_EQ(draws, 7);
     Script({});
     EXPECT_EQ(Take(TempLabel(0)), "");
     for (int refused : {-1, INT_MIN, INT_MAX, (1 << 20) + 1})
@@ -103,7 +100,6 @@ TEST(TempMakeName, PrefixHyphenNumberSuffix) {
     } cases[] = {
         {"a", 7, "b", "a-7b"},
         {"a", -3, "b", "a--3b"},
-        {"", 12, "", "-12"},
         {"a", LONG_MIN, "b", "a-" + std::to_string(LONG_MIN) + "b"},
         {prefix.c_str(), 1, "s", prefix + "-1s"},
         {nullptr, 5, nullptr, "-5"},
