@@ -13,6 +13,7 @@
 #include <ctime>
 #include <deque>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -91,22 +92,17 @@ TEST(TempLabel, OneDrawPerLetterAtItsEdges) {
 }
 
 TEST(TempMakeName, PrefixHyphenNumberSuffix) {
-    std::string prefix(10000, 'p');
-    const struct {
-        const char* prefix;
-        long number;
-        const char* suffix;
-        std::string name;
-    } cases[] = {
+    std::string longPrefix(10000, 'p');
+    const std::tuple<const char*, long, const char*, std::string> cases[] = {
         {"a", 7, "b", "a-7b"},
         {"a", -3, "b", "a--3b"},
         {"a", LONG_MIN, "b", "a-" + std::to_string(LONG_MIN) + "b"},
-        {prefix.c_str(), 1, "s", prefix + "-1s"},
+        {longPrefix.c_str(), 1, "s", longPrefix + "-1s"},
         {nullptr, 5, nullptr, "-5"},
         {"x", 5, nullptr, "x-5"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(Take(MakeName(c.prefix, c.number, c.suffix)), c.name);
+    for (const auto& [prefix, number, suffix, name] : cases)
+        EXPECT_EQ(Take(MakeName(prefix, number, suffix)), name);
 }
 
 }  // namespace

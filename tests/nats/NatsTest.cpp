@@ -20,6 +20,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "nats/NatsServer.h"
@@ -202,11 +203,10 @@ TEST_F(NatsTest, CredentialsRefusedAndAccepted) {
                        "--tlsverify", "--tlscacert", ca},
                       false);
     string tokenUrl = token.Url(), secureUrl = secure.Url();
-    struct Case {
-        const string& url;
-        const char *token, *ca, *cert, *key;
-        bool ok;
-    } cases[] = {
+    // Server, token, CA, client certificate and key, accepted.
+    using Case =
+        std::tuple<const string&, const char*, const char*, const char*, const char*, bool>;
+    const Case cases[] = {
         {tokenUrl, nullptr, nullptr, nullptr, nullptr, false},
         {tokenUrl, "wrong", nullptr, nullptr, nullptr, false},
         {tokenUrl, "s3cret", nullptr, nullptr, nullptr, true},
@@ -214,19 +214,19 @@ TEST_F(NatsTest, CredentialsRefusedAndAccepted) {
         {secureUrl, nullptr, ca.c_str(), nullptr, nullptr, false},  // no client certificate
         {secureUrl, nullptr, other.c_str(), cert.c_str(), key.c_str(), false},  // untrusted
         {secureUrl, nullptr, ca.c_str(), cert.c_str(), key.c_str(), true}};
-    for (const Case& c : cases) {
-        if (&c.url == &secureUrl && !tls) continue;  // no openssl: the token cases only
+    for (const auto& [url, secret, caFile, certFile, keyFile, ok] : cases) {
+        if (&url == &secureUrl && !tls) continue;  // no openssl: the token cases only
         ZoNatsOptions options;
-        options.servers = c.url.c_str();
+        options.servers = url.c_str();
         options.maxReconnects = 0;
-        options.token = c.token;
-        options.caFile = c.ca;
-        options.certFile = c.cert;
-        options.keyFile = c.key;
+        options.token = secret;
+        options.caFile = caFile;
+        options.certFile = certFile;
+        options.keyFile = keyFile;
         ZoNatsLink secured(options);
-        EXPECT_EQ(secured.InitCheck(), c.ok) << secured.LastError();
-        EXPECT_EQ(string(secured.LastError()).empty(), c.ok) << secured.LastError();
-        if (!c.ok) continue;
+        EXPECT_EQ(secured.InitCheck(), ok) << secured.LastError();
+        EXPECT_EQ(string(secured.LastError()).empty(), ok) << secured.LastError();
+        if (!ok) continue;
         Keeper keeper;
         ZoNatsSubscription sub(&secured, "secret", &keeper);
         ZoBag bag(3, 0);

@@ -14,6 +14,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bag/FlatBytes.h"
@@ -269,11 +270,7 @@ TEST_F(ZobagTool, MalformedInputsFailWithStatus1InEveryCommand) {
     wrongSize[16] += 1;
     flagged[3] = 7;
     std::filesystem::create_directory(Path("dir"));
-    const struct {
-        const char* file;
-        string bytes;
-        const char* reason;
-    } inputs[] = {
+    const std::tuple<const char*, string, const char*> inputs[] = {
         {"missing", "", "No such file or directory"},
         {"dir", "", "Is a directory"},
         {"empty", "", "the file is empty"},
@@ -286,13 +283,12 @@ TEST_F(ZobagTool, MalformedInputsFailWithStatus1InEveryCommand) {
         {"short.flat", plain.substr(0, 20), "shorter than its 24-byte header"},
         {"flag.flat", flagged, "unknown compression flag 7"},
     };
-    for (const auto& input : inputs) {
-        if (!input.bytes.empty() || input.file == "empty"s) Spit(Path(input.file), input.bytes);
+    for (const auto& [file, bytes, reason] : inputs) {
+        if (!bytes.empty() || file == "empty"s) Spit(Path(file), bytes);
         for (const char* command : {"print", "dump", "peek", "to-json"})
-            ExpectFailure({command, Path(input.file)}, input.reason);
-        ExpectFailure({"split", Path(input.file), "100", Path("pieces")}, input.reason);
-        ExpectFailure({"concat", Path("out.bag"), Path("good.bag"), Path(input.file)},
-                      input.reason);
+            ExpectFailure({command, Path(file)}, reason);
+        ExpectFailure({"split", Path(file), "100", Path("pieces")}, reason);
+        ExpectFailure({"concat", Path("out.bag"), Path("good.bag"), Path(file)}, reason);
     }
     EXPECT_FALSE(std::filesystem::exists(Path("out.bag")));
     EXPECT_FALSE(std::filesystem::exists(Path("pieces")));
