@@ -75,7 +75,8 @@ TEST(TempRandom, EdgesNeverReachHighAndInitTempSeedsFromTheClock) {
     EXPECT_EQ(Random(-7, -7), -7);
     time_t before = time(nullptr);
     InitTemp();
-    EXPECT_TRUE(seed >= before && seed <= time(nullptr)) << seed;
+    time_t seeded = static_cast<time_t>(seed);
+    EXPECT_TRUE(seeded >= before && seeded <= time(nullptr)) << seed;
 }
 
 TEST(TempLabel, OneDrawPerLetterAtItsEdges) {
