@@ -202,6 +202,9 @@ TEST(StackModel, PushPopPeekAddItemWithinTheLimit) {
                 if (draw == 0) {
                     ASSERT_EQ(stack.AddItem(item), 1);
                     model.push_back(item);
+                } else if (draw == 1) {  // empties; a FIFO's head goes back to slot 0
+                    stack.Clean();
+                    model.clear();
                 } else if (draw % 4 > pushAbove) {
                     bool room = limit == 0 || static_cast<long>(model.size()) < limit;
                     ASSERT_EQ(stack.Push(item), room);
