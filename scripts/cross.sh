@@ -167,8 +167,8 @@ skip() {
 # The zobag tool's own tests start the target's zobag program with execv from
 # inside the test program, or from cmake -P. Without binfmt_misc (not available
 # in containers) the kernel cannot start a foreign binary, and qemu-user does
-# not follow execv. The tool's code is tested all the same by the BagForms and
-# Json tests, which call it directly.
+# not follow execv. The tool's own code is not run there; the byte forms it
+# reads (with the library's helpers) are tested by the bag and Json tests.
 skip '^ZobagTool\.' "starts the target's zobag program with execv: qemu-user does not follow execv"
 skip '^zobag_installed_round_trip$' "cmake -P starts the target's zobag program outside qemu-user"
 # A holder that dies with the lock is taken over through the kernel's

@@ -1,11 +1,9 @@
-// A private nats-server for the tests: started on 127.0.0.1 on a free port,
-// with JetStream storing into a temporary directory, waited for until it
-// accepts connections, and stopped (and its directory removed) with the
-// object. Restart() keeps the port and the store.
+// A private nats-server for the tests and benchmarks: started on 127.0.0.1
+// on a free port, waited for until it accepts connections, and killed (its
+// JetStream store removed) with the object.
 #pragma once
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -13,13 +11,14 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace zotest {
+
+using Strings = std::vector<std::string>;
 
 // The server program, or "" when it is not installed.
 inline std::string NatsServerProgram() {
@@ -28,8 +27,8 @@ inline std::string NatsServerProgram() {
     return "";
 }
 
-// Binds (bind = true: to port 0, giving a port that was free a moment ago)
-// or connects to 127.0.0.1:port; the port, or -1.
+// Binds 127.0.0.1 port 0 (bind: a port that was free a moment ago) or
+// connects to 127.0.0.1:port; the port, or -1.
 inline int Loopback(int port, bool bind) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -44,81 +43,44 @@ inline int Loopback(int port, bool bind) {
     return ok ? ntohs(address.sin_port) : -1;
 }
 
-inline int FreePort() {
-    return Loopback(0, true);
-}
-
-class NatsServer {
-  public:
-    // `extra` are further command-line arguments (authentication, TLS,
-    // cluster routes); `jetStream` turns the store on.
-    explicit NatsServer(std::vector<std::string> extra = {}, bool jetStream = true)
-        : args(std::move(extra)), port(FreePort()) {
+// A private nats-server on 127.0.0.1 and a free port, with `extra` arguments
+// (authentication, TLS, cluster routes) and JetStream storing into a
+// temporary directory; killed, and its directory removed, with the object.
+struct NatsServer {
+    explicit NatsServer(Strings extra = {}, bool jetStream = true) : port(Loopback(0, true)) {
         char dir[] = "/tmp/zolib-nats-XXXXXX";
-        if (mkdtemp(dir) != nullptr) store = dir;
-        if (jetStream) args.insert(args.end(), {"-js", "-sd", store});
-        Start();
-    }
-    ~NatsServer() {
-        Stop();
-        if (!store.empty()) std::filesystem::remove_all(store);
-    }
-
-    bool Running() const { return pid > 0; }
-    std::string Url() const { return "nats://127.0.0.1:" + std::to_string(port); }
-
-    // Starts the program and waits (at most 20 s) until it accepts.
-    bool Start() {
-        std::vector<std::string> all = {NatsServerProgram(), "-a", "127.0.0.1", "-p",
-                                        std::to_string(port)};
-        all.insert(all.end(), args.begin(), args.end());
+        store = mkdtemp(dir) != nullptr ? dir : "/nonexistent";
+        Strings all = {NatsServerProgram(),  "-a", "127.0.0.1", "-p",
+                       std::to_string(port), "-l", "/dev/null"};
+        all.insert(all.end(), extra.begin(), extra.end());
+        if (jetStream) all.insert(all.end(), {"-js", "-sd", store});
         std::vector<char*> argv;
         for (std::string& a : all)
             argv.push_back(&a[0]);
         argv.push_back(nullptr);
-        if (all[0].empty() || port <= 0 || (pid = fork()) < 0) return false;
-        if (pid == 0) {
-            int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            dup2(null, 2);
+        if (port > 0 && (pid = fork()) == 0) {
             execv(argv[0], argv.data());
             _exit(127);
         }
-        for (int i = 0; i < 400; i++) {
-            if (Loopback(port, false) == port) return true;
+        for (int i = 0; i < 400 && pid > 0 && !Running(); i++) {  // at most 20 s
             if (waitpid(pid, nullptr, WNOHANG) == pid) pid = -1;
-            if (pid < 0) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        Stop();
-        return false;
     }
-    // Stops the program and waits for it (killed after 10 s).
-    void Stop() {
-        if (pid <= 0) return;
-        kill(pid, SIGTERM);
-        int i = 0;
-        while (waitpid(pid, nullptr, WNOHANG) == 0 && ++i < 200)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (i == 200 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+    ~NatsServer() {
+        Stop();
+        std::filesystem::remove_all(store);
+    }
+    void Stop() {  // a node's death, as abrupt as it comes
+        if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
         pid = -1;
     }
-    bool Restart() {
-        Stop();
-        return Start();
-    }
+    bool Running() const { return pid > 0 && Loopback(port, false) == port; }
+    std::string Url() const { return "nats://127.0.0.1:" + std::to_string(port); }
 
-    std::vector<std::string> args;
     int port;
     std::string store;
     pid_t pid = -1;
 };
 
 }  // namespace zotest
-
-// Skips the test, saying why, when the server program is missing.
-#define ZO_NEED_NATS_SERVER()                                                            \
-    do {                                                                                 \
-        if (zotest::NatsServerProgram().empty())                                         \
-            GTEST_SKIP() << "nats-server is not installed (Debian package nats-server)"; \
-    } while (0)

@@ -1,4 +1,6 @@
-// Test add-on with the whole contract and two symbols of its own.
+// Test add-on with the whole contract and one symbol of its own. Init and
+// Uninit count the calls on the probe they are given and answer from it; a
+// null probe is answered with -1 (Init) or -2 (Uninit).
 #include <zolib/app/AddOnExport.h>
 
 #include "Probe.h"
@@ -15,10 +17,6 @@ __attribute__((destructor)) void OnUnload() {
 
 }  // namespace
 
-extern "C" {
-__attribute__((visibility("default"))) void* zo_test_last_data = nullptr;
-}
-
 extern "C" __attribute__((visibility("default"))) int zo_test_twice(int n) {
     return 2 * n;
 }
@@ -31,10 +29,7 @@ ZOLIB_ADDON_TARGET("x86_64-linux");
 ZOLIB_ADDON_AUTHOR("the ZoLib tests");
 ZOLIB_ADDON_COPYRIGHT("public domain");
 
-// A null data pointer is answered with -1 (Init) or -2 (Uninit), so a test
-// can tell that null went through unchanged.
 ZOLIB_ADDON_INIT(data) {
-    zo_test_last_data = data;
     if (data == nullptr) return -1;
     probe = static_cast<AddOnProbe*>(data);
     probe->inits++;
@@ -42,9 +37,7 @@ ZOLIB_ADDON_INIT(data) {
 }
 
 ZOLIB_ADDON_UNINIT(data) {
-    zo_test_last_data = data;
     if (data == nullptr) return -2;
-    AddOnProbe* p = static_cast<AddOnProbe*>(data);
-    p->uninits++;
-    return p->answer + 1;
+    static_cast<AddOnProbe*>(data)->uninits++;
+    return static_cast<AddOnProbe*>(data)->answer + 1;
 }
