@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdarg>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -29,9 +30,8 @@ using Names = std::set<std::string>;
 using Record = std::pair<int, std::string>;  // kind, entry name
 using Records = std::vector<Record>;
 
-// A seam at the watcher's open() of its source: while `refusing`, opening
-// exactly `refusedPath` fails with EACCES, as an unreadable directory does
-// for anyone but root.
+// While `refusing`, opening `refusedPath` fails with EACCES, as an
+// unreadable directory does for anyone but root.
 std::string refusedPath;
 std::atomic<bool> refusing{false};
 
@@ -63,33 +63,40 @@ Names NamesOf(ZoFolderWatcher& watcher) {
     return names;
 }
 
-// A watcher the tests can drive, polling or woken by notifications. Gated,
-// it waits in Refreshing until Step() lets one pass through, so every pass
-// sees exactly the changes made before it; ungated, it runs freely. Updated
-// keeps a copy of each pass's records, tagged with the pass's number.
+// A watcher the tests drive. Gated, each pass waits in Refreshing until
+// Step() lets it through, so that it sees exactly the changes made before;
+// ungated, it runs freely. Updated keeps each pass's records by pass number.
 class Watcher : public ZoFolderWatcher {
   public:
     explicit Watcher(bool polling, bool gated = true, long period = 1)
         : ZoFolderWatcher(period, &tag), gated(gated) {
         SetPolling(polling);
     }
-    ~Watcher() override { Finish(); }
+    // Ends the thread through Stop(), so that no cancellation unwinds
+    // through the hooks below.
+    ~Watcher() override {
+        Stop();
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            gated = false;
+            wake.notify_all();
+        }
+        WaitEnd();
+    }
 
     void Process() override {
         ZoFolderWatcher::Process();
         ended = true;
     }
     void Refreshing(void* data) override {
-        if (data != &tag) wrongData = true;
         std::unique_lock<std::mutex> lock(mutex);
+        wrongData = wrongData || data != &tag;
         arrived++;
         wake.notify_all();
-        if (!gated) return;
-        wake.wait_for(lock, 10s, [this] { return allowed > 0 || released; });
+        wake.wait_for(lock, 10s, [this] { return !gated || allowed > 0; });
         if (allowed > 0) allowed--;
     }
     void Updated(ZoList* list, void* data) override {
-        if (data != &tag || list != changes) wrongData = true;
         Records records;
         for (long i = 0; i < list->Size(); i++) {
             auto* update = static_cast<T_Update*>(list->GetItem(i));
@@ -97,92 +104,60 @@ class Watcher : public ZoFolderWatcher {
         }
         {
             std::lock_guard<std::mutex> lock(mutex);
-            passes.emplace_back(arrived, records);
+            wrongData = wrongData || data != &tag || list != changes;
+            passes[arrived] = records;
         }
+        updates++;
         if (onUpdated) onUpdated();
     }
 
-    // Lets one pass run and returns its records (none when it made none).
-    // Woken by notifications, the watcher starts a pass when something
-    // happens: the directory's own mode is set again meanwhile, which tells
-    // the watcher without adding to any pass's records.
+    // Lets one pass run and returns its records. Woken by notifications, the
+    // watcher starts a pass only when something happens: the directory's own
+    // mode is set again meanwhile, which wakes it without adding a record.
     Records Step() {
         std::unique_lock<std::mutex> lock(mutex);
-        auto poked = [&](auto done) {
-            for (int i = 0; i < 5000 && !done(); i++) {
+        auto reach = [&](int pass) {
+            for (int i = 0; i < 5000 && arrived < pass; i++) {
                 (void)!chmod(poke.c_str(), 0755);
-                wake.wait_for(lock, 2ms, done);
+                wake.wait_for(lock, 2ms);
             }
-            return done();
+            return arrived >= pass;
         };
-        if (!poked([this] { return arrived > 0; })) {
-            ADD_FAILURE() << "the watcher never began a pass";
-            return {};
-        }
+        if (!reach(1)) ADD_FAILURE() << "the watcher never began a pass";
         int pass = arrived;
         allowed++;
         wake.notify_all();
         // Back in Refreshing means the pass and its Updated call are over.
-        if (!poked([&] { return arrived > pass; })) {
-            ADD_FAILURE() << "pass " << pass << " did not end";
-            return {};
-        }
-        for (auto& done : passes)
-            if (done.first == pass) return done.second;
-        return {};
-    }
-
-    Names Known() { return NamesOf(*this); }
-    int Arrived() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return arrived;
-    }
-    size_t UpdatedCalls() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return passes.size();
-    }
-
-    // Ends the thread through Stop(), so that no cancellation unwinds
-    // through the hooks above; a body that never ends fails the test.
-    void Finish() {
-        Stop();
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            released = true;
-            wake.notify_all();
-        }
-        if (ID() == 0) return;
-        if (IsRunning() && !WaitUntil([this] { return ended.load(); })) {
-            ADD_FAILURE() << "the watcher did not stop";
-            Cancel();
-        }
-        WaitEnd();
+        if (!reach(pass + 1)) ADD_FAILURE() << "pass " << pass << " did not end";
+        auto done = passes.find(pass);
+        return done == passes.end() ? Records{} : done->second;
     }
 
     int tag = 0;
-    const bool gated;
     std::string poke;                 // the watched directory
     std::function<void()> onUpdated;  // runs on the watcher thread, lock held
     std::atomic<bool> ended{false};
-    std::atomic<bool> wrongData{false};
+    std::atomic<int> arrived{0}, updates{0};  // passes begun, Updated calls
+    bool wrongData = false;
 
   private:
     std::mutex mutex;
     std::condition_variable wake;
-    int arrived = 0;
+    bool gated;
     int allowed = 0;
-    bool released = false;
-    std::vector<std::pair<int, Records>> passes;
+    std::map<int, Records> passes;
 };
 
 // Each test runs with the watcher polling and woken by notifications.
 class WatcherTest : public fstest::TempDirTest, public ::testing::WithParamInterface<bool> {
   protected:
+    // w holds three old files and a subdirectory.
     void SetUp() override {
         TempDirTest::SetUp();
-        Dir("w");
-        Dir("other");
-        Dir("stage");
+        for (const char* dir : {"w", "other", "stage", "w/sub"})
+            Dir(dir);
+        for (const char* file : {"w/a.txt", "w/b.txt", "w/c.jpg"})
+            OldFile(file);
     }
 
     bool Polling() const { return GetParam(); }
@@ -201,12 +176,8 @@ class WatcherTest : public fstest::TempDirTest, public ::testing::WithParamInter
     }
     void Write(const std::string& name) const { std::ofstream(W(name), std::ios::app) << "more"; }
     void Delete(const std::string& name) const { ASSERT_EQ(unlink(W(name).c_str()), 0); }
-    // Three old files and a subdirectory in w.
-    void Populate() {
-        OldFile("w/a.txt");
-        OldFile("w/b.txt");
-        OldFile("w/c.jpg");
-        Dir("w/sub");
+    void Move(const std::string& from, const std::string& to) const {
+        ASSERT_EQ(rename(At(from).c_str(), At(to).c_str()), 0);
     }
     void Start(Watcher& watcher, const std::string& dir = "w") {
         watcher.poke = At(dir);
@@ -218,37 +189,30 @@ class WatcherTest : public fstest::TempDirTest, public ::testing::WithParamInter
 INSTANTIATE_TEST_SUITE_P(Watcher, WatcherTest, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "Polling" : "Notified"; });
 
-// clang-format off
-Record Add(const std::string& name) { return {UPDATE_ADDED, name}; }
-Record Chg(const std::string& name) { return {UPDATE_CHANGED, name}; }
-Record Rem(const std::string& name) { return {UPDATE_REMOVED, name}; }
-// clang-format on
+enum { ADD = UPDATE_ADDED, CHG = UPDATE_CHANGED, REM = UPDATE_REMOVED };
 
-// Scans without the thread: SetSource knows the entries without records,
+// Without the thread: SetSource knows the entries without records, and
 // rescans the same source (kept, not deleted) with the filter set before.
 TEST_P(WatcherTest, SetSourceKnowsTheEntriesWithoutRecords) {
-    Populate();
     Watcher watcher(Polling());
     auto* dir = new ZoDirectory(At("w").c_str(), false);
     watcher.SetSource(dir);
-    EXPECT_EQ(watcher.Known(), (Names{"a.txt", "b.txt", "c.jpg", "sub"}));
+    EXPECT_EQ(NamesOf(watcher), (Names{"a.txt", "b.txt", "c.jpg", "sub"}));
     // The status the watcher read is the entry's own.
     EXPECT_FALSE(static_cast<ZoEntry*>(watcher.Contents()->GetItem(0))->Changed(nullptr));
     const char* jpg[] = {"jpg"};
     Drop("new.jpg");
     watcher.SetFilter(1, jpg);
     watcher.SetSource(dir);
-    EXPECT_EQ(watcher.Known(), (Names{"c.jpg", "new.jpg"}));
+    EXPECT_EQ(NamesOf(watcher), (Names{"c.jpg", "new.jpg"}));
     watcher.SetSource(At("absent").c_str());
-    EXPECT_EQ(watcher.Contents()->Size(), 0);
-    watcher.SetSource(nullptr);
     watcher.Refresh();
     EXPECT_EQ(watcher.Contents()->Size(), 0);
 }
 
-// What one change does to the passes that follow it, in either mode: the
-// records of each pass (sorted), then the known names, one entry per name and
-// of the name's kind. One more pass after those listed must report nothing.
+// What one change does to the passes that follow it: the records of each
+// pass (sorted), then the known names, one entry per name and of the name's
+// kind. One more pass after those listed must report nothing.
 TEST_P(WatcherTest, EachChangeIsReportedOnceAndEachNameHasOneEntry) {
     struct Case {
         const char* what;
@@ -258,27 +222,18 @@ TEST_P(WatcherTest, EachChangeIsReportedOnceAndEachNameHasOneEntry) {
     };
     static const char* const jpg[] = {"jpg"};
     const Names start{"a.txt", "b.txt", "c.jpg", "sub"};
-    auto with = [&](Names names, const std::string& add, const std::string& drop = "") {
-        names.erase(drop);
-        if (!add.empty()) names.insert(add);
-        return names;
-    };
-    const Records allRemoved{Rem("a.txt"), Rem("b.txt"), Rem("c.jpg"), Rem("sub")};
+    const Records allRemoved{{REM, "a.txt"}, {REM, "b.txt"}, {REM, "c.jpg"}, {REM, "sub"}};
     bool switched = false;  // the handler's, on the watcher thread
-    auto mv = [&](const std::string& from, const std::string& to) {
-        ASSERT_EQ(rename(At(from).c_str(), At(to).c_str()), 0);
-    };
     // clang-format off
     const std::vector<Case> cases = {
         {"created, written and deleted",
          [&](Watcher&) { Drop("new.txt"); Write("b.txt"); Delete("a.txt"); },
-         {{Add("new.txt"), Chg("b.txt"), Rem("a.txt")}}, with(start, "new.txt", "a.txt")},
-        {"renamed: removed, then added in the next pass",
-         [&](Watcher&) { mv("w/a.txt", "w/z.txt"); },
-         {{Rem("a.txt")}, {Add("z.txt")}}, with(start, "z.txt", "a.txt")},
+         {{{ADD, "new.txt"}, {CHG, "b.txt"}, {REM, "a.txt"}}}, {"b.txt", "c.jpg", "new.txt", "sub"}},
+        {"renamed: removed, then added in the next pass", [&](Watcher&) { Move("w/a.txt", "w/z"); },
+         {{{REM, "a.txt"}}, {{ADD, "z"}}}, {"b.txt", "c.jpg", "sub", "z"}},
         {"a second name of a known file is not taken in",
          [&](Watcher&) { ASSERT_EQ(link(W("a.txt").c_str(), W("a-link").c_str()), 0); },
-         {{Chg("a.txt")}}, start},
+         {{{CHG, "a.txt"}}}, start},
         {"the handler may set the source and the filter (the pass holds the lock)",
          [&](Watcher& w) {
              OldFile("other/x.jpg"); OldFile("other/y.txt"); w.poke = At("other");
@@ -287,31 +242,30 @@ TEST_P(WatcherTest, EachChangeIsReportedOnceAndEachNameHasOneEntry) {
                  switched = true; w.SetFilter(1, jpg); w.SetSource(At("other").c_str());
              };
              Drop("new");
-         }, {{Add("new")}}, Names{"x.jpg"}},
+         }, {{{ADD, "new"}}}, Names{"x.jpg"}},
         {"replaced by an atomic save", [&](Watcher&) { Drop("a.txt"); Drop("b.txt"); },
-         {{Chg("a.txt"), Chg("b.txt")}}, start},
+         {{{CHG, "a.txt"}, {CHG, "b.txt"}}}, start},
         {"replaced by another kind",
          [&](Watcher&) {
              for (std::string n : {"a.txt", "b.txt", "c.jpg"}) { Delete(n); Dir("w/" + n); }
              std::filesystem::remove(W("sub")); File("w/sub", "now a file");
-         }, {{Chg("a.txt"), Chg("b.txt"), Chg("c.jpg"), Chg("sub")}}, start},
+         }, {{{CHG, "a.txt"}, {CHG, "b.txt"}, {CHG, "c.jpg"}, {CHG, "sub"}}}, start},
         {"a link to nothing, then one whose target goes",
          [&](Watcher& w) {
              Link("missing", "w/dangling"); File("stage/t"); Link(At("stage/t"), "w/l");
-             EXPECT_EQ(w.Step(), (Records{Add("dangling"), Add("l")}));
+             EXPECT_EQ(w.Step(), (Records{{ADD, "dangling"}, {ADD, "l"}}));
              ASSERT_EQ(unlink(At("stage/t").c_str()), 0);
-         }, {{Chg("l")}}, with(with(start, "l"), "dangling")},
+         }, {{{CHG, "l"}}}, {"a.txt", "b.txt", "c.jpg", "dangling", "l", "sub"}},
         {"an unreadable source: the known entries are checked one by one",
          [&](Watcher&) { refusedPath = At("w"); refusing = true; Write("b.txt"); Delete("a.txt"); },
-         {{Chg("b.txt"), Rem("a.txt")}}, with(start, "", "a.txt")},
+         {{{CHG, "b.txt"}, {REM, "a.txt"}}}, {"b.txt", "c.jpg", "sub"}},
         {"source removed and made again",
          [&](Watcher&) {
              std::filesystem::remove_all(At("w")); Dir("w"); OldFile("w/a.txt"); OldFile("w/x");
-         },
-         {allRemoved, {Add("a.txt"), Add("x")}}, Names{"a.txt", "x"}},
+         }, {allRemoved, {{ADD, "a.txt"}, {ADD, "x"}}}, Names{"a.txt", "x"}},
         {"source moved away and another moved in",
-         [&](Watcher&) { mv("w", "stage/w"); OldFile("other/a.txt"); mv("other", "w"); },
-         {allRemoved, {Add("a.txt")}}, Names{"a.txt"}},
+         [&](Watcher&) { Move("w", "stage/w"); OldFile("other/a.txt"); Move("other", "w"); },
+         {allRemoved, {{ADD, "a.txt"}}}, Names{"a.txt"}},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -319,7 +273,6 @@ TEST_P(WatcherTest, EachChangeIsReportedOnceAndEachNameHasOneEntry) {
         refusing = false;
         TearDown();
         SetUp();
-        Populate();
         Watcher watcher(Polling());
         Start(watcher);
         EXPECT_TRUE(watcher.Step().empty());
@@ -330,7 +283,7 @@ TEST_P(WatcherTest, EachChangeIsReportedOnceAndEachNameHasOneEntry) {
             EXPECT_EQ(got, expected);
         }
         EXPECT_TRUE(watcher.Step().empty());
-        EXPECT_EQ(watcher.Known(), c.known);
+        EXPECT_EQ(NamesOf(watcher), c.known);
         watcher.Lock();
         EXPECT_EQ(watcher.Contents()->Size(), static_cast<long>(c.known.size()));
         for (long i = 0; i < watcher.Contents()->Size(); i++) {
@@ -345,97 +298,84 @@ TEST_P(WatcherTest, EachChangeIsReportedOnceAndEachNameHasOneEntry) {
     refusing = false;
 }
 
-// Records come in list order, added first. Two entries side by side in the
-// list are removed: the second moves into the place of the first when it is
-// taken out and must still be checked. Two new names of one new file: the
-// second matches the first, just taken in during the same listing.
+// Added records come first, then the known entries in list order. Two
+// entries side by side are removed: the second moves into the first's place
+// when that is taken out and must still be checked. Of two new names of one
+// new file only the first listed is taken in.
 TEST_P(WatcherTest, AddedComeFirstThenKnownInListOrder) {
-    Populate();
     Watcher watcher(Polling());
     Start(watcher);
-    std::vector<std::string> order;
-    for (long i = 0; i < watcher.Contents()->Size(); i++)
-        order.push_back(static_cast<ZoEntry*>(watcher.Contents()->GetItem(i))->GetName());
-    ASSERT_EQ(order.size(), 4u);
     File("stage/twin", "t");
     ASSERT_EQ(link(At("stage/twin").c_str(), W("p").c_str()), 0);
     ASSERT_EQ(link(At("stage/twin").c_str(), W("q").c_str()), 0);
-    Records expected{Add("p")};
-    for (size_t i = 0; i < order.size(); i++) {
+    Records expected{{ADD, "p"}};
+    for (long i = 0; i < watcher.Contents()->Size(); i++) {
+        std::string name = static_cast<ZoEntry*>(watcher.Contents()->GetItem(i))->GetName();
         if (i == 1 || i == 2) {
-            std::filesystem::remove(W(order[i]));
-            expected.push_back(Rem(order[i]));
-        } else if (order[i] != "sub") {
-            Write(order[i]);
-            expected.push_back(Chg(order[i]));
+            std::filesystem::remove(W(name));
+            expected.push_back({REM, name});
+        } else if (name != "sub") {
+            Write(name);
+            expected.push_back({CHG, name});
         }
     }
     Records got = watcher.Step();
-    if (!got.empty() && got[0] == Add("q")) got[0] = Add("p");  // whichever came first
+    if (!got.empty() && got[0] == Record{ADD, "q"}) got[0] = {ADD, "p"};  // whichever came first
     EXPECT_EQ(got, expected);
 }
 
-// The free-running thread: without a source it ends at once; it refreshes
-// every period, calls Updated only for passes with records, and ends when
-// the source is taken away.
+// Free-running: without a source the thread ends at once; with one it
+// refreshes every period, calls Updated only after passes with records, and
+// ends when the source is taken away.
 TEST_P(WatcherTest, RefreshingEveryPeriodUpdatedOnChangeEndsWithoutSource) {
     Watcher early(Polling(), false);
     ASSERT_TRUE(early.Run());
-    EXPECT_TRUE(WaitUntil([&] { return early.ended.load() && early.Arrived() == 0; }));
-    Populate();
+    EXPECT_TRUE(WaitUntil([&] { return early.ended.load() && early.arrived == 0; }));
     Watcher watcher(Polling(), false, 5);
     Start(watcher);
-    EXPECT_TRUE(WaitUntil([&] { return watcher.Arrived() >= 5; }));
-    EXPECT_EQ(watcher.UpdatedCalls(), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return watcher.arrived >= 5; }));
+    EXPECT_EQ(watcher.updates, 0);
     EXPECT_EQ(watcher.Notifying(), !Polling());
     Drop("new");
-    EXPECT_TRUE(
-        WaitUntil([&] { return watcher.UpdatedCalls() == 1 && watcher.Known().size() == 5; }));
+    EXPECT_TRUE(WaitUntil([&] { return watcher.updates == 1 && NamesOf(watcher).size() == 5; }));
     watcher.SetSource(nullptr);
     EXPECT_TRUE(WaitUntil([&] { return watcher.ended.load(); }));
     EXPECT_EQ(watcher.Contents()->Size(), 0);
 }
 
-// Woken by notifications, a change is reported long before the period ends;
-// forced to poll, the same watcher only looks when the period is over, and
-// only a cancellation ends its wait.
+// Woken by notifications, a change is reported long before the period ends,
+// as is a change in a new source; forced to poll, the watcher only looks when
+// the period is over, and a cancellation ends its wait.
 TEST_P(WatcherTest, NotificationsWakeThePassBeforeThePeriod) {
-    Populate();
     Watcher watcher(Polling(), false, 600000);
     Start(watcher);
     ASSERT_TRUE(WaitUntil([&] { return watcher.Notifying() != Polling(); }));
     Drop("new");
     if (Polling()) {
         std::this_thread::sleep_for(100ms);
-        EXPECT_EQ(watcher.Arrived(), 0);
+        EXPECT_EQ(watcher.arrived, 0);
         watcher.Cancel();
         EXPECT_FALSE(watcher.IsRunning());
         return;
     }
-    EXPECT_TRUE(WaitUntil([&] { return watcher.UpdatedCalls() == 1; }));
-    watcher.SetSource(At("other").c_str());  // wakes it and watches the new source
+    EXPECT_TRUE(WaitUntil([&] { return watcher.updates == 1; }));
+    watcher.SetSource(At("other").c_str());
     Drop("late", "other");
-    EXPECT_TRUE(WaitUntil([&] { return watcher.Known() == Names{"late"}; }));
+    EXPECT_TRUE(WaitUntil([&] { return NamesOf(watcher) == Names{"late"}; }));
 }
 
-TEST_P(WatcherTest, DestroyedWhileRunning) {
-    Populate();
-    auto* watcher = new ZoFolderWatcher(1, nullptr);
-    watcher->SetPolling(Polling());
-    watcher->SetSource(At("w").c_str());
-    ASSERT_TRUE(watcher->Run());
-    Drop("new");
-    ASSERT_TRUE(WaitUntil([&] { return NamesOf(*watcher).count("new") == 1; }));
-    delete watcher;  // between passes with records: the destructor cancels the thread
-}
-
+// Cancelled in the handler, the pass gives its lock back; destroyed while
+// running, the watcher cancels its thread first.
 TEST_P(WatcherTest, CancelInTheHandlerGivesTheLockBack) {
-    Populate();
+    auto* plain = new ZoFolderWatcher(1, nullptr);
+    plain->SetPolling(Polling());
+    plain->SetSource(At("w").c_str());
+    ASSERT_TRUE(plain->Run());
     Watcher watcher(Polling(), false);
     std::atomic<bool> inHandler{false};
-    // Stays in the handler until cancelled, polling for it rather than
-    // sleeping: ThreadSanitizer loses track of the lock's release when a
-    // thread is cancelled inside one of its intercepted calls.
+    // Polls for the cancellation rather than sleeping: ThreadSanitizer loses
+    // track of the lock's release when a thread is cancelled inside one of
+    // its intercepted calls.
     watcher.onUpdated = [&] {
         for (inHandler = true;; Yield())
             IsCanceled();
@@ -448,6 +388,8 @@ TEST_P(WatcherTest, CancelInTheHandlerGivesTheLockBack) {
     ASSERT_FALSE(watcher.Locked());  // took it
     EXPECT_EQ(watcher.Contents()->Size(), 5);
     watcher.Unlock();
+    ASSERT_TRUE(WaitUntil([&] { return NamesOf(*plain).count("new") == 1; }));
+    delete plain;
 }
 
 }  // namespace

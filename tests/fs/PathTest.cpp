@@ -79,21 +79,22 @@ TEST(PathStrings, SplitSearchCutJoin) {
     char* name = nullptr;
     splitfull("/a/b", nullptr, &name);  // only the name
     EXPECT_EQ(Take(name), "b");
-    EXPECT_EQ(strfindlast("a/b/c", '/'), 3);
-    EXPECT_EQ(strfindfirst("a/b/c", '/'), 1);
-    EXPECT_EQ(strfindlastn("a/b/c/d", '/', 2), 1);
-    EXPECT_EQ(strfindlastn("a/b", '/', 1), -1);
     const char high[] = {'a', static_cast<char>(0xE9), 'b', '\0'};
-    EXPECT_EQ(strfindlast(high, static_cast<char>(0xE9)), 1);
-    EXPECT_EQ(strfindlast("abc", '\0'), -1);  // the terminator is not in the string
-    EXPECT_EQ(strfindlast(nullptr, 'a'), -1);
+    const int found[][2] = {{strfindlast("a/b/c", '/'), 3},
+                            {strfindfirst("a/b/c", '/'), 1},
+                            {strfindlastn("a/b/c/d", '/', 2), 1},
+                            {strfindlastn("a/b", '/', 1), -1},
+                            {strfindlast(high, static_cast<char>(0xE9)), 1},
+                            {strfindlast("abc", '\0'), -1},  // the terminator is not in it
+                            {strfindlast(nullptr, 'a'), -1}};
+    for (const auto& f : found)
+        EXPECT_EQ(f[0], f[1]) << &f - found;
     EXPECT_EQ(Take(strcut("abcdef", 2, 4)), "cde");
     EXPECT_EQ(Take(strcut("abc", 1, 0)), "");
     EXPECT_EQ(Take(strcut("abc", 2, 3)), "(null)");  // past the end: refused, not read
     char* bytes = zolib::strndup("a\0b", 3);         // copied past the NUL
     EXPECT_EQ(memcmp(bytes, "a\0b\0", 4), 0);
     free(bytes);
-    EXPECT_EQ(Take(strndup("ab", 10)), "ab");  // glibc's still stops at the NUL
     EXPECT_EQ(Take(strpath("/a/", "b")), "/a//b");
     EXPECT_EQ(Take(strpath("/a", nullptr)), "/a");
     EXPECT_EQ(Take(stradd(nullptr, "cd")), "cd");

@@ -1,63 +1,141 @@
-// Jobs on a fake tick clock. Jobs paused, resumed and stopped over and over
-// while they work are in tests/stress (the job scenario).
+// The stop watch and jobs on a fake tick clock: exact tick arithmetic and
+// widths without sleeping for seconds. Jobs paused, resumed and stopped over
+// and over while they work are in tests/stress (the job scenario).
 #include <zolib/threads/Job.h>
 #include <zolib/threads/Snooze.h>
+#include <zolib/threads/StopWatch.h>
 
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <sys/times.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
-#include <functional>
-#include <mutex>
-#include <utility>
+#include <string>
 #include <vector>
 
-#include "threads/Helpers.h"
+#include "support/Wait.h"
 
 namespace {
 
-using zotest::FakeClock;
-using zotest::WaitUntil;
+std::atomic<bool> fakeOn{false};
+std::atomic<clock_t> fakeNow{0};
 
-// A job whose work is a function of the test; it records every report.
+// While one exists, times() returns the value set here.
+struct FakeClock {
+    explicit FakeClock(clock_t now) {
+        fakeNow = now;
+        fakeOn = true;
+    }
+    ~FakeClock() { fakeOn = false; }
+    void Set(clock_t now) { fakeNow = now; }
+};
+
+}  // namespace
+
+// Takes the place of times() for the whole program, the library's calls
+// included; it asks the kernel while no FakeClock is alive.
+extern "C" clock_t times(struct tms* buffer) noexcept {
+    if (!fakeOn) return static_cast<clock_t>(syscall(SYS_times, buffer));
+    if (buffer != nullptr) std::memset(buffer, 0, sizeof *buffer);
+    return fakeNow;
+}
+
+namespace {
+
+using zotest::WaitUntil;
+using Reports = std::vector<short>;
+
+TEST(StopWatchTicks, EveryCallSequenceCountsTheRunningStretches) {
+    // Each step sets the clock, then calls: S Start, P Pause, T Stop, R Reset,
+    // - nothing. A running watch reads one tick less than it ran.
+    struct Step {
+        char call;
+        clock_t at;
+    };
+    const struct {
+        std::vector<Step> steps;
+        long ticks;
+    } kCases[] = {
+        {{{'S', 5000}}, -1},  // in the tick it started
+        {{{'S', 1000}, {'-', 1250}}, 249},
+        {{{'S', 100}, {'P', 200}, {'-', 900}}, 100},  // paused: the banked ticks, no -1
+        {{{'S', 100}, {'P', 200}, {'S', 900}, {'-', 950}}, 149},
+        {{{'S', 0}, {'P', 30}, {'P', 50}}, 80},  // a second pause banks the stretch again
+        {{{'S', 10}, {'T', 111}, {'-', 5000}}, 100},
+        {{{'S', 10}, {'P', 20}, {'T', 20}, {'R', 20}, {'S', 20}, {'-', 20}}, -1},
+    };
+    for (const auto& c : kCases) {
+        FakeClock clock(0);
+        ZoStopWatch watch;
+        std::string calls;
+        for (const Step& step : c.steps) {
+            clock.Set(step.at);
+            calls += step.call;
+            if (step.call == 'S') watch.Start();
+            if (step.call == 'P') watch.Pause();
+            if (step.call == 'T') watch.Stop();
+            if (step.call == 'R') watch.Reset();
+        }
+        EXPECT_EQ(watch.Ticks(), c.ticks) << calls;
+    }
+}
+
+// Each width wraps at 32 bits; the values are exact (2490000000 ns for 249
+// ticks, not 2489999999), and 0 in the tick the watch started (-1 ticks).
+TEST(StopWatchWidths, ConversionsAreExactAndWrapAt32Bits) {
+    for (long long ticks : {-1LL, 249LL, 499LL, 5000000LL, 500000000LL}) {
+        SCOPED_TRACE(ticks);
+        FakeClock clock(1000);
+        ZoStopWatch watch;
+        watch.Start();
+        clock.Set(static_cast<clock_t>(1001 + ticks));
+        unsigned long long ran = ticks < 0 ? 0 : static_cast<unsigned long long>(ticks);
+        EXPECT_DOUBLE_EQ(watch.Seconds(), static_cast<double>(ran) / 100);
+        EXPECT_EQ(watch.MSeconds(), ran * 10 % 4294967296ULL);
+        EXPECT_EQ(watch.USeconds(), ran * 1000 % 4294967296ULL);  // ticks × 1000, as defined
+        EXPECT_EQ(watch.NSeconds(), ran * 10000000 % 4294967296ULL);
+    }
+}
+
+// A job that records every report. Its work: a first look at IsPaused(),
+// then `steps` milestones, waiting after the first until released (and
+// pausing there while it heeds pauses).
 class ScriptJob : public ZoJob {
   public:
-    explicit ScriptJob(std::function<void(ScriptJob&)> work = nullptr)
-        : ZoJob("script"), work(std::move(work)) {}
-    ~ScriptJob() override { Halt(); }  // the body uses `work`
+    explicit ScriptJob(int steps = 0) : ZoJob("script"), steps(steps) {}
+    ~ScriptJob() override { Halt(); }
 
     void DoIt() override {
         reached = true;
-        if (work) work(*this);
+        sawPause = IsPaused();
+        passed = true;
+        for (int i = 0; i < steps; i++) {
+            Milestone("step", 0);
+            while (i == 0 && !release) {
+                if (heedPause) IsPaused();
+                mSnooze(1);
+            }
+        }
     }
-    // Each report, and whether it came from the job's own thread.
+    // Each report, and whether it came from the job's own thread (read
+    // after the thread ended).
     void Feedback(const char* text, short percent) override {
-        std::lock_guard<std::mutex> lock(mutex);
         reports.push_back(percent);
         onJobThread += ID() != 0 && pthread_equal(ID(), pthread_self()) && !strcmp(text, "step");
     }
     void Canceled() override { canceled = true; }
 
-    // Runs until told to finish, pausing where asked.
-    static void UntilReleased(ScriptJob& job) {
-        while (!job.release) {
-            if (job.heedPause) job.IsPaused();
-            mSnooze(1);
-        }
-    }
-
-    std::function<void(ScriptJob&)> work;
-    std::atomic<bool> reached{false};
-    std::atomic<bool> release{false};
-    std::atomic<bool> heedPause{true};
-    std::atomic<bool> canceled{false};
-    std::mutex mutex;
-    std::vector<short> reports;
+    const int steps;
+    std::atomic<bool> reached{false}, sawPause{false}, passed{false}, release{false},
+        heedPause{true}, canceled{false};
+    Reports reports;
     int onJobThread = 0;
 };
 
 TEST(JobFeedback, ReportsEveryStepWhosePercentageIsAMultipleOfTheFrequency) {
-    std::vector<short> twice{0};  // 200 steps by 10: each tenth reached by two steps
+    Reports twice{0};  // 200 steps by 10: each tenth reached by two steps
     for (short percent = 10; percent < 100; percent += 10)
         twice.insert(twice.end(), {percent, percent});
     twice.push_back(100);
@@ -65,93 +143,88 @@ TEST(JobFeedback, ReportsEveryStepWhosePercentageIsAMultipleOfTheFrequency) {
         unsigned long maxStep;
         short frequency;  // 0: the default (every step)
         int steps;
-        std::vector<short> reports;
+        Reports reports;
+        short progress;
     } cases[] = {
-        {4, 25, 4, {25, 50, 75, 100}}, {3, 50, 3, {100}},     {200, 10, 200, twice},
-        {4, 0, 4, {25, 50, 75, 100}},  {0, 10, 3, {0, 0, 0}},  // without maxStep the progress stays
-                                                               // put
+        {4, 25, 4, {25, 50, 75, 100}, 100},
+        {3, 50, 3, {100}, 100},
+        {200, 10, 200, twice, 100},
+        {4, 0, 4, {25, 50, 75, 100}, 100},
+        {0, 10, 3, {0, 0, 0}, 0},  // without maxStep the progress stays put
+        {1, 0, 400, {}, 32767},    // far beyond maxStep: capped, not wrapped
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.maxStep << " steps by " << c.frequency);
         ScriptJob job;
         job.SetMaxStep(c.maxStep);
         if (c.frequency != 0) job.SetFeedbackFreq(c.frequency);
         for (int i = 0; i < c.steps; i++)
             job.Milestone("step", 0);
-        EXPECT_EQ(job.reports, c.reports) << c.maxStep << " steps by " << c.frequency;
+        if (!c.reports.empty()) {
+            EXPECT_EQ(job.reports, c.reports);
+        }
+        EXPECT_EQ(job.Progress(), c.progress);
     }
-    ScriptJob job;
-    job.SetMaxStep(1);
-    for (int i = 0; i < 400; i++)  // far beyond maxStep: capped, not wrapped
-        job.Milestone("more", 0);
-    EXPECT_EQ(job.Progress(), 32767);
-    job.SetMaxStep(0);
-    job.Milestone("b", 0);
-    EXPECT_EQ(job.Progress(), 32767);
 }
 
-TEST(JobRun, ReportsFromItsOwnThreadAndFreezesTheClock) {
+// Run once, reporting from its own thread; paused time is not counted, nor
+// the time after the end, even when a Resume() comes late; the time left
+// scales the time per percent, and is 0 before any progress and at the end.
+TEST(JobRun, ReportsFromItsOwnThreadAndCountsOnlyRunningTime) {
     FakeClock clock(1000);
-    ScriptJob job([](ScriptJob& job) {
-        for (int i = 0; i < 4; i++)
-            job.Milestone("step", 0);
-    });
+    ScriptJob job(4);
     job.SetMaxStep(4);
     job.SetFeedbackFreq(25);
-    job.Start();
-    job.Start();  // runs once
-    EXPECT_EQ(job.WaitEnd(), 0);
-    EXPECT_EQ(job.reports, (std::vector<short>{25, 50, 75, 100}));
-    EXPECT_EQ(job.onJobThread, 4);
-    double elapsed = 1.0;
-    clock.Set(5000);
-    job.Elapsed(&elapsed);
-    EXPECT_EQ(elapsed, 0.0);  // stopped in the tick it started
-}
-
-TEST(JobPause, PausedTimeIsNotCountedNorAfterTheEnd) {
-    FakeClock clock(1000);
-    ScriptJob job(ScriptJob::UntilReleased);
+    double seconds = -1.0;
+    unsigned long nanoseconds = 7;
+    job.Left(&seconds);
+    job.Left(&nanoseconds);
+    EXPECT_TRUE(seconds == 0.0 && nanoseconds == 0);  // nothing done: no estimate
+    job.Left(static_cast<double*>(nullptr));
+    job.Elapsed(static_cast<unsigned long*>(nullptr));
     job.Resume();  // not paused: nothing
     job.Start();
-    ASSERT_TRUE(WaitUntil([&] { return job.reached.load(); }));  // clock started at 1000
+    job.Start();                                                   // runs once
+    ASSERT_TRUE(WaitUntil([&] { return job.Progress() == 25; }));  // clock started at 1000
     clock.Set(1100);
     job.Pause();  // 100 ticks banked
     job.Pause();  // changes nothing
     clock.Set(1600);
     job.Resume();  // goes on from 1600
     clock.Set(1650);
-    double seconds = 0.0;
     job.Elapsed(&seconds);
-    EXPECT_DOUBLE_EQ(seconds, 1.49);
-    unsigned long nanoseconds = 0;
     job.Elapsed(&nanoseconds);
+    EXPECT_DOUBLE_EQ(seconds, 1.49);
     EXPECT_EQ(nanoseconds, 1490000000UL);
-    // Paused again, it ends without a look at IsPaused(): a later Resume()
-    // does not start its clock again.
+    job.Left(&seconds);  // the time per percent for the 75 to go
+    EXPECT_NEAR(seconds, 1.49 * 3, 1e-9);
+    job.Left(&nanoseconds);  // wrapped to 32 bits as Elapsed is
+    EXPECT_EQ(nanoseconds, 4470000000ULL % 4294967296ULL);
     job.heedPause = false;
-    mSnooze(20);  // past its last look
+    mSnooze(20);  // past its last look at IsPaused()
     job.Pause();
     job.release = true;
     EXPECT_EQ(job.WaitEnd(), 0);
+    EXPECT_EQ(job.reports, (Reports{25, 50, 75, 100}));
+    EXPECT_EQ(job.onJobThread, 4);
     clock.Set(9000);
     job.Resume();
     job.Elapsed(&seconds);
     EXPECT_DOUBLE_EQ(seconds, 1.5);  // 150 ticks banked, none since
+    job.Left(&seconds);
+    EXPECT_EQ(seconds, 0.0);  // done
 }
 
 TEST(JobPause, PausedBeforeStartWaitsAtItsFirstCheckAndStopsThere) {
     for (bool stop : {false, true}) {
-        std::atomic<bool> passed{false}, sawPause{false};
-        ScriptJob job([&](ScriptJob& job) {
-            sawPause = job.IsPaused();
-            passed = true;
-        });
+        SCOPED_TRACE(stop ? "stopped" : "resumed");
+        ScriptJob job;
         FakeClock clock(100);
         job.Pause();
         job.Start();
         ASSERT_TRUE(WaitUntil([&] { return job.reached.load(); }));
         mSnooze(50);  // into the pause wait
-        EXPECT_FALSE(passed);
+        EXPECT_FALSE(job.passed);
         clock.Set(301);
         if (stop) {
             job.Stop();  // cancels at IsPaused() and stops the clock
@@ -164,47 +237,11 @@ TEST(JobPause, PausedBeforeStartWaitsAtItsFirstCheckAndStopsThere) {
             // The cancelled body gave the pause mutex back, or this blocks.
             job.Resume();
             job.Pause();
-            EXPECT_FALSE(job.Locked());
-            job.Unlock();
         }
         job.Resume();
         EXPECT_EQ(job.WaitEnd(), stop ? ESRCH : 0);
-        EXPECT_EQ(passed, !stop);
-        EXPECT_EQ(sawPause, !stop);
+        EXPECT_EQ(job.passed && job.sawPause, !stop);
     }
-}
-
-TEST(JobEstimate, LeftScalesTheTimePerPercentAndIsZeroAtNoneOrFull) {
-    FakeClock clock(2000);
-    ScriptJob job([](ScriptJob& job) {
-        job.Milestone("quarter", 0);
-        ScriptJob::UntilReleased(job);
-        for (int i = 0; i < 3; i++)
-            job.Milestone("rest", 0);
-    });
-    job.SetMaxStep(4);
-    double seconds = -1.0;
-    unsigned long elapsed = 0, left = 7;
-    job.Left(&seconds);
-    job.Left(&left);
-    EXPECT_EQ(seconds, 0.0);
-    EXPECT_EQ(left, 0UL);
-    job.Left(static_cast<double*>(nullptr));
-    job.Elapsed(static_cast<unsigned long*>(nullptr));
-    job.Start();
-    ASSERT_TRUE(WaitUntil([&] { return job.Progress() == 25; }));
-    clock.Set(3001);  // 1000 ticks: 10 s
-    job.Left(&seconds);
-    EXPECT_DOUBLE_EQ(seconds, 30.0);
-    // 10 s are 10^10 ns, kept modulo 2^32 as NSeconds() does.
-    job.Elapsed(&elapsed);
-    EXPECT_EQ(elapsed, 10000000000UL % 4294967296UL);
-    job.Left(&left);
-    EXPECT_EQ(left, 4230196224UL);  // 1410065408 / 25 * 75
-    job.release = true;
-    EXPECT_EQ(job.WaitEnd(), 0);
-    job.Left(&seconds);
-    EXPECT_EQ(seconds, 0.0);
 }
 
 }  // namespace

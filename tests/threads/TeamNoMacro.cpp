@@ -1,8 +1,6 @@
 // Neither GoogleTest nor <sys/wait.h> here: WAIT_ANY is the enumerator.
 #include <zolib/threads/Team.h>
 
-#include "threads/TeamTest.h"
-
 #ifdef WAIT_ANY
 #error "this file must be compiled without <sys/wait.h>"
 #endif

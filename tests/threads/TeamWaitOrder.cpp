@@ -1,9 +1,7 @@
-// <sys/wait.h> comes before Team.h here: the opposite order to TeamTest.cpp.
+// <sys/wait.h> comes before Team.h here: the opposite order to ThreadTest.cpp.
 #include <sys/wait.h>
 
 #include <zolib/threads/Team.h>
-
-#include "threads/TeamTest.h"
 
 static_assert(WAIT_ANY == -1, "the C library's WAIT_ANY keeps its value");
 

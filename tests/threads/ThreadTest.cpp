@@ -1,186 +1,174 @@
-// Threads, tasks and sleeps. Random sequences of Suspend, Resume, Stop,
-// Cancel and Abort on running threads are swept in tests/stress/ControlSweep.cpp,
-// cancellation inside every library call in tests/stress/CancelSweep.cpp.
+// Threads, tasks, sleeps, teams, crosswalks and lockers. Random control
+// sequences on running threads are swept in tests/stress/ControlSweep.cpp,
+// cancellation inside every library call in tests/stress/CancelSweep.cpp;
+// teams, jobs and crosswalks under load are stress scenarios.
+//
+// Team.h comes before GoogleTest here, so <sys/wait.h> (which GoogleTest
+// includes) defines WAIT_ANY after the team's enumeration; TeamNoMacro.cpp
+// and TeamWaitOrder.cpp build the two other orders.
+#include <zolib/threads/Crosswalk.h>
 #include <zolib/threads/Snooze.h>
 #include <zolib/threads/Task.h>
+#include <zolib/threads/Team.h>
 #include <zolib/threads/Thread.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <vector>
 
-#include "threads/Helpers.h"
+#include "support/Wait.h"
+
+static_assert(WAIT_ANY == -1, "the C library's WAIT_ANY keeps its value");
+
+bool WaitAnyWithoutMacro(ZoTeam& team);
+bool WaitAnyWaitHeaderFirst(ZoTeam& team);
 
 namespace {
 
 using zotest::MillisecondsSince;
 using zotest::WaitUntil;
 
-// What a body leaves behind for the test to inspect.
-struct Trace {
-    std::atomic<bool> entered{false};
-    std::atomic<bool> survived{false};    // past a stretch with cancellation off
-    std::atomic<bool> pastTheEnd{false};  // code after the point where the body must end
-    std::atomic<bool> unwound{false};     // a stack object's destructor ran
-    std::atomic<int> canceled{0};
-    std::atomic<int> order{0};  // 1: the stack object went first, 2: Canceled() first
-    void First(int who) {
-        int none = 0;
-        order.compare_exchange_strong(none, who);
-    }
-};
-
-struct StackObject {
-    Trace* trace;
-    ~StackObject() {
-        trace->unwound = true;
-        trace->First(1);
-    }
-};
-
-// Sleeps until ended. With `deferMs`, it first holds cancellation off for
-// that long; with `selfAbort`, it aborts itself. It never polls IsStopped(),
-// which would not show how it was ended.
+// Sleeps until ended, never polling IsStopped(). With `deferMs` it first
+// holds cancellation off that long; with `selfAbort` it aborts itself.
 class Body : public ZoThread {
   public:
-    Body(Trace* trace, unsigned long deferMs, bool selfAbort)
-        : ZoThread("body"), trace(trace), deferMs(deferMs), selfAbort(selfAbort) {}
+    explicit Body(unsigned long deferMs = 0, bool selfAbort = false)
+        : ZoThread("body"), deferMs(deferMs), selfAbort(selfAbort) {}
     ~Body() override { Halt(); }
 
     void Process() override {
-        StackObject guard{trace};
+        struct StackObject {
+            Body* body;
+            ~StackObject() { body->unwound = true; }
+        } guard{this};
         if (deferMs > 0) Cancelable(false);
-        trace->entered = true;
+        entered = true;
         if (selfAbort) Abort();
         if (deferMs > 0) {
             mSnooze(deferMs);  // a cancellation point, but cancellation is off
-            trace->survived = true;
+            survived = true;
             Cancelable(true);
             IsCanceled();
         }
         for (;;)
             mSnooze(1);
-        trace->pastTheEnd = true;
     }
     void Canceled() override {
-        trace->canceled++;
-        trace->First(2);
+        unwoundFirst = unwound.load();
+        canceled++;
     }
 
-    Trace* trace;
     unsigned long deferMs;
     bool selfAbort;
+    std::atomic<bool> entered{false}, survived{false}, unwound{false}, unwoundFirst{false};
+    std::atomic<int> canceled{0};
 };
 
 TEST(ThreadLifecycle, RunsOnceAndControlsBeforeRunAreHarmless) {
-    Trace trace;
-    Body thread(&trace, 0, false);
+    Body thread;
     EXPECT_EQ(thread.WaitEnd(), ESRCH);
     thread.Suspend();
-    EXPECT_FALSE(thread.IsSuspended());
     thread.Resume();
     thread.Cancel();
     thread.Abort();
-    EXPECT_FALSE(thread.IsStopped());
-    EXPECT_FALSE(thread.IsRunning());
-
+    EXPECT_FALSE(thread.IsSuspended() || thread.IsStopped() || thread.IsRunning());
     ASSERT_TRUE(thread.Run());
-    EXPECT_NE(thread.ID(), pthread_t{0});
-    ASSERT_TRUE(WaitUntil([&] { return thread.IsRunning() && trace.entered; }));
+    ASSERT_TRUE(WaitUntil([&] { return thread.IsRunning() && thread.entered; }));
     EXPECT_FALSE(thread.Run());
     thread.Cancel();
-    EXPECT_FALSE(thread.IsRunning());
-    EXPECT_FALSE(thread.Run());
+    EXPECT_FALSE(thread.IsRunning() || thread.Run());
 }
 
+// Cancel unwinds the stack, then runs Canceled(); Abort ends the thread on
+// the spot, whether cancellation is off or the thread aborts itself.
 TEST(ThreadEnd, CancelUnwindsAndCallsCanceledAbortEndsOnTheSpot) {
     enum How { CANCEL, ABORT, SELF_ABORT };
     const struct {
         How how;
         unsigned long deferMs;
-        int canceled;  // Canceled() runs once after the unwinding, or never
-        bool survived;
+        bool canceled, survived;
     } kCases[] = {
-        {CANCEL, 0, 1, false},     {CANCEL, 100, 1, true},   // waits while cancellation is off
-        {ABORT, 0, 0, false},      {ABORT, 5000, 0, false},  // even if cancellation is off
-        {SELF_ABORT, 0, 0, false},
+        {CANCEL, 0, true, false},
+        {CANCEL, 100, true, true},  // waits while cancellation is off
+        {ABORT, 0, false, false},
+        {ABORT, 5000, false, false},  // even if cancellation is off
+        {SELF_ABORT, 0, false, false},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(testing::Message() << "case " << c.how << ", defer " << c.deferMs);
-        Trace trace;
-        Body thread(&trace, c.deferMs, c.how == SELF_ABORT);
+        Body thread(c.deferMs, c.how == SELF_ABORT);
         ASSERT_TRUE(thread.Run());
         if (c.how == SELF_ABORT) {
             EXPECT_EQ(thread.WaitEnd(), 0);
         } else {
-            ASSERT_TRUE(WaitUntil([&] { return thread.IsRunning() && trace.entered; }));
+            ASSERT_TRUE(WaitUntil([&] { return thread.IsRunning() && thread.entered; }));
             c.how == CANCEL ? thread.Cancel() : thread.Abort();
             EXPECT_TRUE(thread.IsStopped());
             EXPECT_EQ(thread.WaitEnd(), ESRCH);  // joined already
         }
         EXPECT_FALSE(thread.IsRunning());
-        EXPECT_EQ(trace.canceled, c.canceled);
-        EXPECT_EQ(trace.unwound, c.canceled == 1);
-        EXPECT_EQ(trace.order, c.canceled == 1 ? 1 : 0);
-        EXPECT_EQ(trace.survived, c.survived);
-        EXPECT_FALSE(trace.pastTheEnd);
+        EXPECT_EQ(thread.canceled, c.canceled ? 1 : 0);
+        EXPECT_EQ(thread.unwound && thread.unwoundFirst, c.canceled);
+        EXPECT_EQ(thread.survived, c.survived);
     }
     EXPECT_FALSE(IsCanceled());  // nothing pending here
 }
 
-TEST(ThreadEnd, AbortReachesAThreadSuspendedBeforeItsBody) {
-    for (int round = 0; round < 3; round++) {
-        Trace trace;
-        Body thread(&trace, 0, false);
+// Parked in the suspend handler short of Process(), the thread still obeys
+// a later control: a Resume() is not lost, and Abort() ends it there.
+TEST(ThreadSuspend, ControlsReachAThreadParkedBeforeItsBody) {
+    for (bool abort : {false, true}) {
+        SCOPED_TRACE(abort ? "abort" : "resume");
+        Body thread;
         ASSERT_TRUE(thread.Run());
         thread.Suspend();
-        mSnooze(50);  // parked in the suspend handler, short of Process()
-        thread.Abort();
-        EXPECT_FALSE(thread.IsRunning());
+        mSnooze(50);
+        EXPECT_TRUE(thread.IsSuspended());
+        if (abort) {
+            thread.Abort();
+            EXPECT_FALSE(thread.IsRunning() || thread.IsSuspended());
+            continue;
+        }
+        thread.Resume();
         EXPECT_FALSE(thread.IsSuspended());
+        EXPECT_TRUE(WaitUntil([&] { return thread.entered.load(); }));
     }
 }
 
-struct TaskTrace {
-    std::atomic<ZoTask*> self{nullptr};
-    std::atomic<int> destroyed{0};
+struct CountedTask : ZoTask {
+    CountedTask(void (*func)(ZoTask*, void*), void* data, std::atomic<int>* gone)
+        : ZoTask("counted", func, data, true), gone(gone) {}
+    ~CountedTask() override { (*gone)++; }
+    std::atomic<int>* gone;
 };
 
-class TracedTask : public ZoTask {
-  public:
-    TracedTask(TaskTrace* trace, bool autoDelete)
-        : ZoTask("traced", RecordSelf, trace, autoDelete), trace(trace) {}
-    ~TracedTask() override { trace->destroyed++; }
-    static void RecordSelf(ZoTask* task, void* data) { static_cast<TaskTrace*>(data)->self = task; }
-    TaskTrace* trace;
-};
-
+// The function gets the task and its data; a self-deleting task is released
+// on its own thread (the sanitizer builds see memory and thread released).
 TEST(Task, CallsItsFunctionWithItselfAndDataAndMayDeleteItself) {
-    TaskTrace trace;
-    {
-        TracedTask task(&trace, false);
-        ASSERT_TRUE(task.Run());
-        EXPECT_EQ(task.WaitEnd(), 0);
-        EXPECT_EQ(trace.self, &task);
-        EXPECT_EQ(trace.destroyed, 0);
-    }
-    // Released on its own thread: the sanitizer builds see the memory and
-    // the thread released.
-    auto* task = new TracedTask(&trace, true);
-    ZoTask* started = task;
-    ASSERT_TRUE(task->Run());
-    ASSERT_TRUE(WaitUntil([&] { return trace.destroyed == 2; }));
-    EXPECT_EQ(trace.self, started);
+    std::atomic<ZoTask*> seen[2] = {};
+    auto record = [](ZoTask* task, void* data) {
+        *static_cast<std::atomic<ZoTask*>*>(data) = task;
+    };
+    ZoTask task("kept", record, &seen[0], false);
+    ASSERT_TRUE(task.Run());
+    EXPECT_EQ(task.WaitEnd(), 0);
+    EXPECT_EQ(seen[0], &task);
+    std::atomic<int> gone{0};
+    ZoTask* self = new CountedTask(record, &seen[1], &gone);
+    ASSERT_TRUE(self->Run());
+    EXPECT_TRUE(WaitUntil([&] { return gone == 1; }));
+    EXPECT_EQ(seen[1], self);
 }
 
+// Each unit's split into seconds and the rest: a wrong one is refused by the
+// kernel (-1) or sleeps the wrong time. The sleeps run in parallel; the last
+// is suspended and resumed midway and still sleeps its full time.
 TEST(Snooze, SleepsAtLeastTheTimeInEveryUnitEvenWhenSuspended) {
-    // Above a second the request needs both fields; a wrong split is refused
-    // by the kernel (-1) or sleeps the wrong time. The sleeps run in
-    // parallel, and are suspended and resumed midway: they still sleep their
-    // full time.
     struct Sleep {
         int (*snooze)(unsigned long);
         unsigned long value;
@@ -189,18 +177,16 @@ TEST(Snooze, SleepsAtLeastTheTimeInEveryUnitEvenWhenSuspended) {
         std::atomic<long> slept{0};
     } sleeps[] = {{mSnooze, 20, 20},     {uSnooze, 20000, 20},     {nSnooze, 20000000, 20},
                   {mSnooze, 1500, 1500}, {uSnooze, 1000500, 1000}, {nSnooze, 1000000001, 1000},
-                  {sSnooze, 0, 0},       {nSnooze, 0, 0},          {mSnooze, 1200, 1200}};
+                  {sSnooze, 0, 0},       {mSnooze, 1200, 1200}};
     std::vector<std::unique_ptr<ZoTask>> tasks;
     for (Sleep& sleep : sleeps) {
-        tasks.emplace_back(new ZoTask(
-            "sleeper",
-            [](ZoTask*, void* data) {
-                Sleep* sleep = static_cast<Sleep*>(data);
-                auto start = std::chrono::steady_clock::now();
-                sleep->result = sleep->snooze(sleep->value);
-                sleep->slept = MillisecondsSince(start);
-            },
-            &sleep, false));
+        auto run = [](ZoTask*, void* data) {
+            Sleep* sleep = static_cast<Sleep*>(data);
+            auto start = std::chrono::steady_clock::now();
+            sleep->result = sleep->snooze(sleep->value);
+            sleep->slept = MillisecondsSince(start);
+        };
+        tasks.emplace_back(new ZoTask("sleeper", run, &sleep, false));
         ASSERT_TRUE(tasks.back()->Run());
     }
     mSnooze(100);
@@ -212,11 +198,182 @@ TEST(Snooze, SleepsAtLeastTheTimeInEveryUnitEvenWhenSuspended) {
         EXPECT_EQ(sleeps[i].result, 0) << i;
         EXPECT_GE(sleeps[i].slept, sleeps[i].atLeastMs) << i;
     }
-    EXPECT_EQ(Snooze(20, SNOOZE_MSEC), 0);
-    EXPECT_EQ(Yield(), 0);
     errno = 0;
     EXPECT_EQ(Snooze(1, static_cast<TSnoozeTime>(7)), -1);
     EXPECT_EQ(errno, EINVAL);
+}
+
+// A team member that runs for `runFor` ms (-1: until stopped).
+class Member : public ZoThread {
+  public:
+    explicit Member(const char* name, long runFor = -1) : ZoThread(name), runFor(runFor) {}
+    ~Member() override { Halt(); }
+    void Process() override {
+        auto start = std::chrono::steady_clock::now();
+        while (!IsStopped() && (runFor < 0 || MillisecondsSince(start) < runFor))
+            mSnooze(1);
+    }
+    long runFor;
+};
+
+TEST(TeamMembers, AttachOnceFindTheFirstOfANameDetachOnlyMembers) {
+    ZoTeam team("crew"), theirs("theirs");
+    Member first("twin"), second("twin");
+    ZoThread unnamed(nullptr);
+    for (ZoThread* thread : {&first, &first, &second, static_cast<Member*>(nullptr)})
+        team.Attach(thread);
+    EXPECT_EQ(team.Find("twin"), &first);
+    EXPECT_EQ(team.Find(nullptr), nullptr);
+    team.Attach(&unnamed);
+    EXPECT_EQ(team.Find(nullptr), &unnamed);
+    theirs.Deattach(&first);  // not theirs: nothing
+    EXPECT_EQ(first.Team(), &team);
+    team.Deattach(&first);
+    EXPECT_EQ(first.Team(), nullptr);
+    EXPECT_EQ(team.Find("twin"), &second);  // listed once: gone with one Deattach
+    team.Deattach(&second);
+    team.Deattach(&unnamed);
+}
+
+// WAIT_ALL returns once every member ended, WAIT_ANY once one did (each
+// after at least one poll); other modes at once. The team deletes its
+// members, aborting those still running.
+TEST(TeamWait, AllWaitsForTheLastAnyForTheFirstOthersReturnAtOnce) {
+    struct {
+        int mode;
+        long slowMs;     // the second member's time; -1: until stopped
+        bool slowEnded;  // when WaitEnd returns
+        long atLeastMs, underMs;
+    } cases[] = {
+        {WAIT_ALL, 1300, true, 1000, 30000},
+        {WAIT_ANY, -1, false, 0, 30000},  // WAIT_ANY is <sys/wait.h>'s -1 in this file
+        {7, -1, false, 0, 900},
+        {-7, -1, false, 0, 900},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        ZoTeam team("crew");
+        auto* quick = new Member("quick", 20);
+        auto* slow = new Member("slow", c.slowMs);
+        team.Attach(quick);
+        team.Attach(slow);
+        team.Run();
+        ASSERT_TRUE(WaitUntil([&] { return slow->IsRunning(); }));
+        auto start = std::chrono::steady_clock::now();
+        team.WaitEnd(c.mode);
+        EXPECT_GE(MillisecondsSince(start), c.atLeastMs);
+        EXPECT_LT(MillisecondsSince(start), c.underMs);
+        EXPECT_TRUE(c.underMs <= 900 || !quick->IsRunning());
+        EXPECT_EQ(slow->IsRunning(), !c.slowEnded);
+    }
+    ZoTeam empty("nobody");
+    auto start = std::chrono::steady_clock::now();
+    empty.WaitEnd(WAIT_ANY);
+    EXPECT_TRUE(WaitAnyWithoutMacro(empty) && WaitAnyWaitHeaderFirst(empty));
+    EXPECT_LT(MillisecondsSince(start), 900);
+}
+
+// Locked() is true only for another holder; on a free locker it takes it.
+TEST(Locker, LockedTellsAnotherHolderAndTakesAFreeOne) {
+    ZoLocker locker;
+    EXPECT_FALSE(locker.Locked());
+    bool seen = false;
+    std::thread other([&] { seen = locker.Locked(); });
+    other.join();
+    EXPECT_TRUE(seen);
+    EXPECT_TRUE(locker.Unlock());
+}
+
+// A thread waiting at one lane of a crosswalk.
+class Walker : public ZoThread {
+  public:
+    Walker(ZoCrosswalk* crosswalk, int lane, unsigned long timeout = 0)
+        : ZoThread("walker"), crosswalk(crosswalk), lane(lane), timeout(timeout) {}
+    ~Walker() override { Halt(); }
+    void Process() override {
+        result = crosswalk->Wait(lane, timeout) ? 1 : 0;
+        crossed = true;
+    }
+    ZoCrosswalk* crosswalk;
+    int lane;
+    unsigned long timeout;
+    std::atomic<int> result{-1};
+    std::atomic<bool> crossed{false};
+};
+
+// Waiters are let go by their own lane's green light only, every one of
+// them, and while it stays green; the crosswalk lock is not held meanwhile.
+// Lanes outside the range are ignored.
+TEST(CrosswalkLights, OneGreenReleasesEveryWaiterAndStaysGreenUntilRed) {
+    ZoCrosswalk crosswalk(3), none(0);
+    std::vector<std::unique_ptr<Walker>> walkers;
+    for (int i = 0; i < 3; i++) {
+        walkers.emplace_back(new Walker(&crosswalk, 2));
+        ASSERT_TRUE(walkers.back()->Run());
+    }
+    ASSERT_TRUE(WaitUntil([&] { return crosswalk.Waiting(2) == 3; }));
+    crosswalk.Red(2);
+    crosswalk.Green(0);
+    crosswalk.Green(-1);
+    none.Green(0);
+    mSnooze(50);
+    EXPECT_EQ(crosswalk.Waiting(2), 3);
+    EXPECT_FALSE(crosswalk.Locked());
+    crosswalk.Unlock();
+    crosswalk.Green(2);
+    for (auto& walker : walkers) {
+        EXPECT_EQ(walker->WaitEnd(), 0);
+        EXPECT_EQ(walker->result, 1);
+    }
+    EXPECT_EQ(crosswalk.Waiting(2) + crosswalk.Waiting(3) + none.Waiting(0), 0);
+    EXPECT_TRUE(crosswalk.Wait(2, 0) && crosswalk.Wait(0, 1000));
+    EXPECT_FALSE(crosswalk.Wait(-1, 0) || crosswalk.Wait(3, 1000) || none.Wait(0, 0));
+    crosswalk.Red(2);
+    EXPECT_FALSE(crosswalk.Wait(2, 20000000));
+    crosswalk.Flush();
+    EXPECT_FALSE(crosswalk.Wait(0, 1000000));
+}
+
+TEST(CrosswalkLights, TimedWaitsRunOutOrSeeTheLightTurnGreenInTime) {
+    const struct {
+        unsigned long timeout;  // ns
+        long greenAfterMs;      // -1: stays red
+        int result;
+        long atLeastMs;
+    } kCases[] = {
+        {50000000, -1, 0, 45},     // the deadline is on another clock: a little slack
+        {4000000000UL, 10, 1, 0},  // 4 s (fits a 32-bit unsigned long): never reached
+        {~0UL, 20, 1, 0},          // a huge limit does not overflow into the past
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.timeout);
+        ZoCrosswalk crosswalk(1);
+        Walker walker(&crosswalk, 0, c.timeout);
+        auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(walker.Run());
+        if (c.greenAfterMs >= 0) {
+            ASSERT_TRUE(WaitUntil([&] { return crosswalk.Waiting(0) == 1; }));
+            mSnooze(c.greenAfterMs);
+            EXPECT_FALSE(walker.crossed);
+            crosswalk.Green(0);
+        }
+        EXPECT_EQ(walker.WaitEnd(), 0);
+        EXPECT_EQ(walker.result, c.result);
+        EXPECT_GE(MillisecondsSince(start), c.atLeastMs);
+        EXPECT_EQ(crosswalk.Waiting(0), 0);
+    }
+}
+
+// An aborted waiter never counts itself out of its lane: the destructor
+// gives up on it rather than wait for ever.
+TEST(CrosswalkLanes, DestroyingGivesUpOnAbortedWaiters) {
+    auto* crosswalk = new ZoCrosswalk(1);
+    Walker aborted(crosswalk, 0);
+    ASSERT_TRUE(aborted.Run());
+    ASSERT_TRUE(WaitUntil([&] { return crosswalk->Waiting(0) == 1; }));
+    mSnooze(50);  // into the condition wait, where no lock is held
+    aborted.Abort();
+    delete crosswalk;
 }
 
 }  // namespace
