@@ -18,7 +18,6 @@
 #include <cerrno>
 #include <chrono>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "support/Wait.h"
@@ -69,23 +68,9 @@ class Body : public ZoThread {
     std::atomic<int> canceled{0};
 };
 
-TEST(ThreadLifecycle, RunsOnceAndControlsBeforeRunAreHarmless) {
-    Body thread;
-    EXPECT_EQ(thread.WaitEnd(), ESRCH);
-    thread.Suspend();
-    thread.Resume();
-    thread.Cancel();
-    thread.Abort();
-    EXPECT_FALSE(thread.IsSuspended() || thread.IsStopped() || thread.IsRunning());
-    ASSERT_TRUE(thread.Run());
-    ASSERT_TRUE(WaitUntil([&] { return thread.IsRunning() && thread.entered; }));
-    EXPECT_FALSE(thread.Run());
-    thread.Cancel();
-    EXPECT_FALSE(thread.IsRunning() || thread.Run());
-}
-
 // Cancel unwinds the stack, then runs Canceled(); Abort ends the thread on
-// the spot, whether cancellation is off or the thread aborts itself.
+// the spot, whether cancellation is off or the thread aborts itself. Before
+// Run() the controls do nothing; a thread runs once.
 TEST(ThreadEnd, CancelUnwindsAndCallsCanceledAbortEndsOnTheSpot) {
     enum How { CANCEL, ABORT, SELF_ABORT };
     const struct {
@@ -102,6 +87,10 @@ TEST(ThreadEnd, CancelUnwindsAndCallsCanceledAbortEndsOnTheSpot) {
     for (const auto& c : kCases) {
         SCOPED_TRACE(testing::Message() << "case " << c.how << ", defer " << c.deferMs);
         Body thread(c.deferMs, c.how == SELF_ABORT);
+        EXPECT_EQ(thread.WaitEnd(), ESRCH);
+        c.how == CANCEL ? thread.Cancel() : thread.Abort();
+        thread.Suspend();
+        EXPECT_FALSE(thread.IsSuspended() || thread.IsStopped());
         ASSERT_TRUE(thread.Run());
         if (c.how == SELF_ABORT) {
             EXPECT_EQ(thread.WaitEnd(), 0);
@@ -111,7 +100,7 @@ TEST(ThreadEnd, CancelUnwindsAndCallsCanceledAbortEndsOnTheSpot) {
             EXPECT_TRUE(thread.IsStopped());
             EXPECT_EQ(thread.WaitEnd(), ESRCH);  // joined already
         }
-        EXPECT_FALSE(thread.IsRunning());
+        EXPECT_FALSE(thread.IsRunning() || thread.Run());
         EXPECT_EQ(thread.canceled, c.canceled ? 1 : 0);
         EXPECT_EQ(thread.unwound && thread.unwoundFirst, c.canceled);
         EXPECT_EQ(thread.survived, c.survived);
@@ -119,25 +108,15 @@ TEST(ThreadEnd, CancelUnwindsAndCallsCanceledAbortEndsOnTheSpot) {
     EXPECT_FALSE(IsCanceled());  // nothing pending here
 }
 
-// Parked in the suspend handler short of Process(), the thread still obeys
-// a later control: a Resume() is not lost, and Abort() ends it there.
-TEST(ThreadSuspend, ControlsReachAThreadParkedBeforeItsBody) {
-    for (bool abort : {false, true}) {
-        SCOPED_TRACE(abort ? "abort" : "resume");
-        Body thread;
-        ASSERT_TRUE(thread.Run());
-        thread.Suspend();
-        mSnooze(50);
-        EXPECT_TRUE(thread.IsSuspended());
-        if (abort) {
-            thread.Abort();
-            EXPECT_FALSE(thread.IsRunning() || thread.IsSuspended());
-            continue;
-        }
-        thread.Resume();
-        EXPECT_FALSE(thread.IsSuspended());
-        EXPECT_TRUE(WaitUntil([&] { return thread.entered.load(); }));
-    }
+// Parked in the suspend handler short of Process(), a thread is still
+// aborted there.
+TEST(ThreadSuspend, AbortReachesAThreadParkedBeforeItsBody) {
+    Body thread;
+    ASSERT_TRUE(thread.Run());
+    thread.Suspend();
+    mSnooze(50);
+    thread.Abort();
+    EXPECT_FALSE(thread.IsRunning() || thread.IsSuspended());
 }
 
 struct CountedTask : ZoTask {
@@ -273,17 +252,6 @@ TEST(TeamWait, AllWaitsForTheLastAnyForTheFirstOthersReturnAtOnce) {
     EXPECT_LT(MillisecondsSince(start), 900);
 }
 
-// Locked() is true only for another holder; on a free locker it takes it.
-TEST(Locker, LockedTellsAnotherHolderAndTakesAFreeOne) {
-    ZoLocker locker;
-    EXPECT_FALSE(locker.Locked());
-    bool seen = false;
-    std::thread other([&] { seen = locker.Locked(); });
-    other.join();
-    EXPECT_TRUE(seen);
-    EXPECT_TRUE(locker.Unlock());
-}
-
 // A thread waiting at one lane of a crosswalk.
 class Walker : public ZoThread {
   public:
@@ -302,8 +270,8 @@ class Walker : public ZoThread {
 };
 
 // Waiters are let go by their own lane's green light only, every one of
-// them, and while it stays green; the crosswalk lock is not held meanwhile.
-// Lanes outside the range are ignored.
+// them, and while it stays green; the crosswalk lock is not held meanwhile
+// (Locked() takes a free lock). Lanes outside the range are ignored.
 TEST(CrosswalkLights, OneGreenReleasesEveryWaiterAndStaysGreenUntilRed) {
     ZoCrosswalk crosswalk(3), none(0);
     std::vector<std::unique_ptr<Walker>> walkers;
@@ -362,18 +330,6 @@ TEST(CrosswalkLights, TimedWaitsRunOutOrSeeTheLightTurnGreenInTime) {
         EXPECT_GE(MillisecondsSince(start), c.atLeastMs);
         EXPECT_EQ(crosswalk.Waiting(0), 0);
     }
-}
-
-// An aborted waiter never counts itself out of its lane: the destructor
-// gives up on it rather than wait for ever.
-TEST(CrosswalkLanes, DestroyingGivesUpOnAbortedWaiters) {
-    auto* crosswalk = new ZoCrosswalk(1);
-    Walker aborted(crosswalk, 0);
-    ASSERT_TRUE(aborted.Run());
-    ASSERT_TRUE(WaitUntil([&] { return crosswalk->Waiting(0) == 1; }));
-    mSnooze(50);  // into the condition wait, where no lock is held
-    aborted.Abort();
-    delete crosswalk;
 }
 
 }  // namespace
