@@ -117,9 +117,6 @@ TEST_F(DirTest, CdCreateAndMkdir) {
     EXPECT_EQ(d.NextEntry(), nullptr);  // the old listing ended with the move
     EXPECT_FALSE(d.Cd("missing") || d.Cd("") || d.Cd(nullptr));
     EXPECT_EQ(d.GetFull(), At("a"));
-    ZoDirectory top("/usr", false);
-    EXPECT_TRUE(top.Cd(".."));
-    EXPECT_STREQ(top.GetFull(), "/usr");
 }
 
 // Copies reproduce the tree (links to directories as links, file links as
@@ -142,9 +139,6 @@ TEST_F(DirTest, CopyStaysInsideTheTree) {
     ASSERT_TRUE(src.Copy(At("src/sub").c_str(), "copy", true));
     EXPECT_EQ(ReadFile(At("src/sub/copy/sub/deep/c.txt")), "C");
     EXPECT_FALSE(Present(At("src/sub/copy/sub/copy")));
-    ZoDirectory alias(At("src/out-dir").c_str(), false);  // copied as the link it is
-    ASSERT_TRUE(alias.Copy(root.c_str(), "alias-copy", true));
-    EXPECT_EQ(LinkText(At("alias-copy")), At("outside"));
     ExpectOutsideIntact();
 }
 

@@ -85,15 +85,13 @@ class Watcher : public ZoFolderWatcher {
         if (allowed > 0) allowed--;
     }
     void Updated(ZoList* list, void* data) override {
-        Records records;
-        for (long i = 0; i < list->Size(); i++) {
-            auto* update = static_cast<T_Update*>(list->GetItem(i));
-            records.emplace_back(update->kind, update->entry->GetName());
-        }
         {
             std::lock_guard<std::mutex> lock(mutex);
             wrongData = wrongData || data != &tag || list != changes;
-            passes[arrived] = records;
+            for (long i = 0; i < list->Size(); i++) {
+                auto* update = static_cast<T_Update*>(list->GetItem(i));
+                passes[arrived].emplace_back(update->kind, update->entry->GetName());
+            }
         }
         updates++;
         if (onUpdated) onUpdated();
@@ -117,8 +115,7 @@ class Watcher : public ZoFolderWatcher {
         wake.notify_all();
         // Back in Refreshing means the pass and its Updated call are over.
         if (!reach(pass + 1)) ADD_FAILURE() << "pass " << pass << " did not end";
-        auto done = passes.find(pass);
-        return done == passes.end() ? Records{} : done->second;
+        return passes[pass];
     }
 
     int tag = 0;
@@ -164,7 +161,7 @@ class WatcherTest : public fstest::TempDirTest, public ::testing::WithParamInter
     void Write(const std::string& name) const { std::ofstream(W(name), std::ios::app) << "more"; }
     void Delete(const std::string& name) const { ASSERT_EQ(unlink(W(name).c_str()), 0); }
     void Move(const std::string& from, const std::string& to) const {
-        ASSERT_EQ(rename(At(from).c_str(), At(to).c_str()), 0);
+        std::filesystem::rename(At(from), At(to));
     }
     void Start(Watcher& watcher, const std::string& dir = "w") {
         watcher.poke = At(dir);

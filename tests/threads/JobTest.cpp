@@ -10,7 +10,7 @@
 
 #include <atomic>
 #include <cstring>
-#include <string>
+#include <sstream>
 #include <vector>
 
 #include "support/Wait.h"
@@ -29,38 +29,30 @@ namespace {
 using zotest::WaitUntil;
 using Reports = std::vector<short>;
 
+// Each step sets the clock, then calls: S Start, P Pause, T Stop, R Reset,
+// - nothing. A running watch reads one tick less than it ran.
 TEST(StopWatchTicks, EveryCallSequenceCountsTheRunningStretches) {
-    // Each step sets the clock, then calls: S Start, P Pause, T Stop, R Reset,
-    // - nothing. A running watch reads one tick less than it ran.
-    struct Step {
-        char call;
-        clock_t at;
-    };
-    const struct {
-        std::vector<Step> steps;
-        long ticks;
-    } kCases[] = {
-        {{{'S', 5000}}, -1},  // in the tick it started
-        {{{'S', 1000}, {'-', 1250}}, 249},
-        {{{'S', 100}, {'P', 200}, {'-', 900}}, 100},  // paused: the banked ticks, no -1
-        {{{'S', 100}, {'P', 200}, {'S', 900}, {'-', 950}}, 149},
-        {{{'S', 0}, {'P', 30}, {'P', 50}}, 80},  // a second pause banks the stretch again
-        {{{'S', 10}, {'T', 111}, {'-', 5000}}, 100},
-        {{{'S', 10}, {'P', 20}, {'T', 20}, {'R', 20}, {'S', 20}, {'-', 20}}, -1},
+    const std::pair<const char*, long> kCases[] = {
+        {"S5000", -1},  // in the tick it started
+        {"S1000 -1250", 249},
+        {"S100 P200 -900", 100},  // paused: the banked ticks, no -1
+        {"S100 P200 S900 -950", 149},
+        {"S0 P30 P50", 80},  // a second pause banks the stretch again
+        {"S10 T111 -5000", 100},
+        {"S10 P20 T20 R20 S20 -20", -1},
     };
     for (const auto& c : kCases) {
-        now = 0;
         ZoStopWatch watch;
-        std::string calls;
-        for (const Step& step : c.steps) {
-            now = step.at;
-            calls += step.call;
-            if (step.call == 'S') watch.Start();
-            if (step.call == 'P') watch.Pause();
-            if (step.call == 'T') watch.Stop();
-            if (step.call == 'R') watch.Reset();
+        std::istringstream steps(c.first);
+        char call;
+        for (clock_t at; steps >> call >> at;) {
+            now = at;
+            if (call == 'S') watch.Start();
+            if (call == 'P') watch.Pause();
+            if (call == 'T') watch.Stop();
+            if (call == 'R') watch.Reset();
         }
-        EXPECT_EQ(watch.Ticks(), c.ticks) << calls;
+        EXPECT_EQ(watch.Ticks(), c.second) << c.first;
     }
 }
 

@@ -108,17 +108,6 @@ TEST(ThreadEnd, CancelUnwindsAndCallsCanceledAbortEndsOnTheSpot) {
     EXPECT_FALSE(IsCanceled());  // nothing pending here
 }
 
-// Parked in the suspend handler short of Process(), a thread is still
-// aborted there.
-TEST(ThreadSuspend, AbortReachesAThreadParkedBeforeItsBody) {
-    Body thread;
-    ASSERT_TRUE(thread.Run());
-    thread.Suspend();
-    mSnooze(50);
-    thread.Abort();
-    EXPECT_FALSE(thread.IsRunning() || thread.IsSuspended());
-}
-
 struct CountedTask : ZoTask {
     CountedTask(void (*func)(ZoTask*, void*), void* data, std::atomic<int>* gone)
         : ZoTask("counted", func, data, true), gone(gone) {}
@@ -300,36 +289,6 @@ TEST(CrosswalkLights, OneGreenReleasesEveryWaiterAndStaysGreenUntilRed) {
     EXPECT_FALSE(crosswalk.Wait(2, 20000000));
     crosswalk.Flush();
     EXPECT_FALSE(crosswalk.Wait(0, 1000000));
-}
-
-TEST(CrosswalkLights, TimedWaitsRunOutOrSeeTheLightTurnGreenInTime) {
-    const struct {
-        unsigned long timeout;  // ns
-        long greenAfterMs;      // -1: stays red
-        int result;
-        long atLeastMs;
-    } kCases[] = {
-        {50000000, -1, 0, 45},     // the deadline is on another clock: a little slack
-        {4000000000UL, 10, 1, 0},  // 4 s (fits a 32-bit unsigned long): never reached
-        {~0UL, 20, 1, 0},          // a huge limit does not overflow into the past
-    };
-    for (const auto& c : kCases) {
-        SCOPED_TRACE(c.timeout);
-        ZoCrosswalk crosswalk(1);
-        Walker walker(&crosswalk, 0, c.timeout);
-        auto start = std::chrono::steady_clock::now();
-        ASSERT_TRUE(walker.Run());
-        if (c.greenAfterMs >= 0) {
-            ASSERT_TRUE(WaitUntil([&] { return crosswalk.Waiting(0) == 1; }));
-            mSnooze(c.greenAfterMs);
-            EXPECT_FALSE(walker.crossed);
-            crosswalk.Green(0);
-        }
-        EXPECT_EQ(walker.WaitEnd(), 0);
-        EXPECT_EQ(walker.result, c.result);
-        EXPECT_GE(MillisecondsSince(start), c.atLeastMs);
-        EXPECT_EQ(crosswalk.Waiting(0), 0);
-    }
 }
 
 }  // namespace
