@@ -5,7 +5,7 @@
 
 static_assert(WAIT_ANY == -1, "the C library's WAIT_ANY keeps its value");
 
-bool WaitAnyWaitHeaderFirst(ZoTeam& team) {
+// Compiling is the check: -1 selects the int overload, which takes it as WAIT_ANY.
+void WaitAnyWaitHeaderFirst(ZoTeam& team) {
     team.WaitEnd(WAIT_ANY);
-    return true;
 }
