@@ -265,9 +265,9 @@ TEST(CrosswalkLights, OneGreenReleasesEveryWaiterAndStaysGreenUntilRed) {
     EXPECT_FALSE(crosswalk.Locked());
     crosswalk.Unlock();
     crosswalk.Green(2);
+    ASSERT_TRUE(WaitUntil([&] { return lanes.crossed == 3; }));
     for (auto& walker : walkers)
         EXPECT_EQ(walker->WaitEnd(), 0);
-    EXPECT_EQ(lanes.crossed, 3);
     EXPECT_EQ(crosswalk.Waiting(2) + crosswalk.Waiting(3), 0);
     EXPECT_TRUE(crosswalk.Wait(2, 0) && crosswalk.Wait(0, 1000));
     EXPECT_FALSE(crosswalk.Wait(-1, 0) || crosswalk.Wait(3, 1000));
