@@ -33,7 +33,7 @@ static_assert(WAIT_ANY == -1, "the C library's WAIT_ANY keeps its value");
 
 // The tick count times() gives the whole program, the library's calls
 // included: nothing in this program needs the real one.
-std::atomic<clock_t> now{0};
+static std::atomic<clock_t> now{0};
 
 extern "C" clock_t times(struct tms* buffer) noexcept {
     if (buffer != nullptr) std::memset(buffer, 0, sizeof *buffer);
@@ -203,8 +203,8 @@ TEST(TeamMembers, AttachOnceFindTheFirstOfANameDetachOnlyMembers) {
 }
 
 // WAIT_ALL returns once every member ended, WAIT_ANY once one did (each
-// after at least one poll); other modes at once. The team deletes its
-// members, aborting those still running.
+// after at least one poll); other modes, and WAIT_ANY on an empty team, at
+// once. The team deletes its members, aborting those still running.
 TEST(TeamWait, AllWaitsForTheLastAnyForTheFirstOthersReturnAtOnce) {
     struct {
         int mode;
