@@ -198,6 +198,7 @@ TEST(TeamMembers, AttachOnceFindTheFirstOfANameDetachOnlyMembers) {
     EXPECT_EQ(first.Team(), &team);
     team.Deattach(&first);
     EXPECT_EQ(first.Team(), nullptr);
+    EXPECT_FALSE(team.IsRunning() || team.IsSuspended());
     EXPECT_EQ(team.Find("twin"), &second);  // listed once: gone with one Deattach
     team.Deattach(&second);
 }
@@ -236,6 +237,7 @@ TEST(TeamWait, AllWaitsForTheLastAnyForTheFirstOthersReturnAtOnce) {
     auto start = std::chrono::steady_clock::now();
     empty.WaitEnd(WAIT_ANY);
     EXPECT_LT(MillisecondsSince(start), 900);
+    EXPECT_TRUE(empty.IsRunning() && empty.IsSuspended());  // true of every member of none
 }
 
 // Waiters are let go by their own lane's green light only, every one of
@@ -354,6 +356,7 @@ TEST(JobRun, ReportsFromItsOwnThreadAndCountsOnlyRunningTime) {
     job.Left(&seconds);
     job.Left(&nanoseconds);
     EXPECT_TRUE(seconds == 0.0 && nanoseconds == 0);  // nothing done: no estimate
+    job.Resume();                                     // not paused: nothing
     job.Start();
     job.Start();                                                   // runs once
     ASSERT_TRUE(WaitUntil([&] { return job.Progress() == 25; }));  // clock started at 1000
