@@ -5,15 +5,10 @@
 // hash of their name, an option without values is a flag, values after a
 // flag of the same item are refused, and "--"/"+-" start "_left".
 #include <zolib/app/Args.h>
-#include <zolib/bag/Bag.h>
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <map>
-#include <string>
-#include <vector>
+
+#include "Shared.h"
 
 namespace {
 

@@ -8,11 +8,7 @@
 
 #include <sys/ioctl.h>
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-
-#include "FlatOf.h"
+#include "Shared.h"
 
 namespace {
 

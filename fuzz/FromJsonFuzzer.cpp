@@ -1,15 +1,9 @@
 // The JSON reader of libzolib_json takes text that other tools wrote. Whatever
 // it accepts must be the exact flat form of a bag, and that bag's JSON form
 // must read back to the same bytes.
-#include <zolib/bag/Bag.h>
 #include <zolib/json/BagJson.h>
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <string>
-
-#include "FlatOf.h"
+#include "Shared.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string flat, error, json, again;

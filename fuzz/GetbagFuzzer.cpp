@@ -2,14 +2,7 @@
 // in with the outer bag from a pipe or a file and may be anything. The bytes
 // travel inside an outer bag through both flat forms first, as they would,
 // next to a sound nested bag that they must not disturb.
-#include <zolib/bag/Bag.h>
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <memory>
-
-#include "FlatOf.h"
+#include "Shared.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > (1u << 20)) return 0;

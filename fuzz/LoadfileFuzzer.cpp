@@ -1,19 +1,12 @@
 // LoadFromFile reads bag files that may be short, truncated or lying, and
 // zobag reads the same bytes as a bag file or either flat form: whatever it
 // accepts must be a whole bag.
-#include <zolib/bag/Bag.h>
 
 #include <unistd.h>
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <memory>
-#include <string>
-
 #include "BagFiles.h"
-#include "FlatOf.h"
+
+#include "Shared.h"
 
 namespace {
 

@@ -4,12 +4,7 @@
 
 #include <sys/stat.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-#include <vector>
-
-#include "FlatOf.h"
+#include "Shared.h"
 
 namespace {
 
@@ -43,14 +38,11 @@ int main(int argc, char** argv) {
     example.Setint32("n", 7, 0);
     full.who = 2;
     full.when = 3;
-    full.Setbool("b", true, 0);
-    full.Setint8("i8", -1, 0);
-    full.Setint16("i16", -2, 0);
-    full.Setint32("i32", 3, 0);
+    const char* const names[] = {"s", "b", "i8", "i16", "i32", "i64", "f", "d"};
+    const int widths[] = {0, 1, 1, 2, 4, 8, 4, 8};
+    for (int type = T_BOOL; type <= T_FLOAT64; type++)  // every fixed-width type
+        full.Setdata(names[type], static_cast<T_Data>(type), "\1\2\3\4\5\6\7\x08", widths[type], 0);
     full.Setint32("i32", 4, 0);
-    full.Setint64("i64", -5, 0);
-    full.Setfloat32("f", 1.5f, 0);
-    full.Setfloat64("d", 2.5, 0);
     full.Setstring("s", "text", 0);
     full.Setdata("buf", T_BUFFER, "\1\2\3", 3, 0);
     full.Setbag("bag", &example, 0);

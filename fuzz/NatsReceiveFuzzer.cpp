@@ -5,12 +5,7 @@
 // compressed form must not make the decoder ask for a huge block.
 #include <zolib/messaging/Looper.h>
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-
+#include "Shared.h"
 #include "internal/Wire.h"
 
 namespace {

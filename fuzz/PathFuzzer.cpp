@@ -8,12 +8,7 @@
 
 #include <unistd.h>
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
-#include <string>
+#include "Shared.h"
 
 namespace {
 
@@ -91,11 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int n = in.ConsumeIntegralInRange<int>(-1, 8);
     int from = in.ConsumeIntegralInRange<int>(-2, 64);
     int to = in.ConsumeIntegralInRange<int>(-2, 64);
-    std::string a = in.ConsumeRandomLengthString(4096);
-    std::string b = in.ConsumeRemainingBytesAsString();
     // C strings end at the first NUL.
-    a.resize(strlen(a.c_str()));
-    b.resize(strlen(b.c_str()));
+    std::string a = in.ConsumeRandomLengthString(4096).c_str();
+    std::string b = in.ConsumeRemainingBytesAsString().c_str();
 
     static char* home = getcwd(nullptr, 0);
     if (chdir(cwd) != 0) abort();

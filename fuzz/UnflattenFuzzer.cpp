@@ -1,14 +1,7 @@
 // Unflatten takes whatever arrives from a pipe or a file. Whatever it accepts
 // must be a whole bag: it flattens and reads back, its nested bags open (or
 // refuse) cleanly, it splits and merges, and it prints.
-#include <zolib/bag/Bag.h>
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-
-#include "FlatOf.h"
+#include "Shared.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // PrintToStream is exercised, not read.

@@ -4,15 +4,8 @@
 // behind the stream is thus fuzzed as directly as the plain one, and both
 // forms must agree: one accepts exactly what the other does, with the same
 // result.
-#include <zolib/bag/Bag.h>
-#include <zolib/bag/Zip.h>
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <string>
-
-#include "FlatOf.h"
+#include "Shared.h"
 #include "bag/internal/FlatFormat.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,13 +1,7 @@
 // Unzip reads zip blocks whose length word nobody vouches for. What it
 // returns must compress and come back unchanged, into a caller's buffer of
 // just the length produced.
-#include <zolib/bag/Zip.h>
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
+#include "Shared.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unsigned long length = 0, zipped = 0, back = 0;

@@ -2,7 +2,6 @@
 // plainly; the typed accessors of bags and attributes; split and concat;
 // printing.
 #include <zolib/bag/Attributes.h>
-#include <zolib/bag/Bag.h>
 
 #include <gtest/gtest.h>
 
@@ -10,13 +9,10 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <random>
-#include <string>
-#include <vector>
 
+#include "bag/Fixtures.h"
 #include "bag/FlatBytes.h"
-#include "support/Bytes.h"
 
 namespace {
 
@@ -283,17 +279,9 @@ bool ReferenceSplit(ZoBag& bag, std::vector<string>* pieces, long limit) {
 // the pieces concatenated back to the bag. A failed split empties the list,
 // deleting what it held before.
 TEST(BagSplit, SamePiecesAsTheObviousWayAtEveryLimit) {
-    ZoBag mixed(1, 0), inner(7, 0), empty(9, 0);
-    mixed.who = 5;
-    mixed.Setint32("n", 1, 0);
-    mixed.Setint32("n", 2, 0);
-    mixed.Setstring("name", "short", 0);
-    mixed.Setstring("name", "a rather longer string value", 0);
-    mixed.Setdata("buf", T_BUFFER, "0123456789", 10, 0);
-    mixed.Setdata("buf", T_BUFFER, "", 0, 0);
-    mixed.Setbag("sub", &inner, 0);
+    std::unique_ptr<ZoBag> mixed = FixtureBag(), empty = std::make_unique<ZoBag>(9, 0);
     for (int k = 0; k < 30; k++)  // more items than a piece's list starts with
-        mixed.Setint8(std::to_string(k % 25).c_str(), static_cast<char>(k), 0);
+        mixed->Setint8(std::to_string(k % 25).c_str(), static_cast<char>(k), 0);
     // Two items of one hash (of two types) and a hash that is not the name's.
     std::unique_ptr<ZoBag> twins =
         BagOf(FlatOf(2, {{ZoBag::Hash("x"), "x", T_INT32, {Le32(1)}},
@@ -301,7 +289,7 @@ TEST(BagSplit, SamePiecesAsTheObviousWayAtEveryLimit) {
                          {ZoBag::Hash("elsewhere"), "odd", T_INT16, {"\4\0"}}}));
     ASSERT_NE(twins, nullptr);
     twins->Setint32("x", 3, 0);
-    for (ZoBag* bag : {&mixed, twins.get(), &empty}) {
+    for (ZoBag* bag : {mixed.get(), twins.get(), empty.get()}) {
         for (long limit = 0, whole = bag->FlatSize(false); limit <= whole + 8; limit++) {
             std::vector<string> expect;
             bool ok = ReferenceSplit(*bag, &expect, limit);
@@ -311,6 +299,7 @@ TEST(BagSplit, SamePiecesAsTheObviousWayAtEveryLimit) {
             ASSERT_EQ(bag->Split(&pieces, limit), ok) << limit;
             ZoBag back(bag->what, 0);
             back.who = bag->who;
+            back.when = bag->when;
             EXPECT_TRUE(back.Concat(&pieces));
             if (!ok) expect.clear();
             EXPECT_EQ(TakePieces(pieces), expect) << limit;
@@ -319,7 +308,7 @@ TEST(BagSplit, SamePiecesAsTheObviousWayAtEveryLimit) {
             }
         }
     }
-    EXPECT_FALSE(mixed.Split(nullptr, 1000));
+    EXPECT_FALSE(mixed->Split(nullptr, 1000));
 }
 
 // ---- printing ----

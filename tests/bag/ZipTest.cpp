@@ -6,11 +6,8 @@
 
 #include <gtest/gtest.h>
 #include <malloc.h>
-#include <zlib.h>
 
 #include <cstdlib>
-#include <string>
-#include <vector>
 
 #include "bag/FlatBytes.h"
 

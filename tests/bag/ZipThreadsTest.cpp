@@ -7,9 +7,7 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "bag/FlatBytes.h"
 

@@ -1,12 +1,19 @@
-// What the fuzz targets share: a bag's flat bytes, and the check that a bag
-// the library accepted is whole. A failed check aborts the run.
+// What the fuzz targets share: the headers every target needs, a bag's flat
+// bytes, and the check that a bag the library accepted is whole. A failed
+// check aborts the run.
 #pragma once
 
 #include <zolib/bag/Bag.h>
+#include <zolib/bag/Zip.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 // The plain (zip false) or compressed form of `bag`; FlatSize is an upper
 // bound for the compressed one.
