@@ -29,7 +29,7 @@ TEST(ZipStream, SameAsZlibsOneShotCalls) {
     std::vector<size_t> sizes;
     for (size_t n = 0; n <= 300; n++)
         sizes.push_back(n);
-    for (size_t n : {1000, 4095, 4096, 16383, 16384, 65536, 100000, 1 << 20})
+    for (size_t n : {1000, 4095, 4096, 16383, 16384, 65536, 100000})
         sizes.push_back(n);
     const int levels[] = {-1, -1, 9, -1, 0, 1, -1};
     for (size_t i = 0; i < sizes.size(); i++) {
