@@ -325,7 +325,7 @@ TEST(BagFile, LengthWordThenCompressedFlatBag) {
 // ---- byte order ----
 
 // Bags written on every architecture the library builds for read back the
-// same on every other (to host values: the typed getters, nested bags), and
+// same on every other (to host values, as the typed getters show), and
 // flatten, compress and save to the very same bytes: the byte forms are
 // little-endian everywhere.
 TEST(FlatFixtures, EveryArchitecturesBagsReadAndWriteTheSame) {
