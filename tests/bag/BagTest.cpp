@@ -167,6 +167,7 @@ TEST(BagItems, FollowTheRulesThroughRandomChanges) {
             EXPECT_EQ(bag.Getstring(name, &s, k),
                       type == T_STRING && element.find('\0') != string::npos);
         }
+        EXPECT_EQ(bag.CountItem(name), item ? static_cast<int>(item->elements.size()) : 0);
         if (step % 400 == 199) {
             bags[which] = std::make_unique<ZoBag>(&bag);
         } else if (step % 400 == 399) {

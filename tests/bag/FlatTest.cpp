@@ -141,12 +141,13 @@ TEST(FlatRecords, FreeFunctions) {
     T_Item* copy = FindItem(&list, item->hash);
     ASSERT_TRUE(copy != nullptr && SetItem(copy, item, 0) && copy->count == 3);  // cde, ab, cde
     EXPECT_TRUE(SeekIndex(copy, 4) == nullptr && SeekIndex(copy, 3) != nullptr);
-    EXPECT_TRUE(!RemoveIndex(copy, 4) && RemoveIndex(copy, 1) && RemoveIndex(copy, 1));
-    const char* at = records.data() + 27;  // the second element record
+    EXPECT_TRUE(!RemoveIndex(copy, 4) && RemoveIndex(copy, 1) && RemoveIndex(copy, 1) &&
+                RemoveIndex(copy, 1) && copy->first == nullptr);  // the record stays
+    const char* at = records.data() + 27;                         // the second element record
     EXPECT_EQ(UnflattenIndex(&elem, at, 0), at + 8);
     AddIndex(copy, elem);
-    EXPECT_TRUE(copy->count == 2 && FlatSizeIndex(copy->first) == 16);
-    EXPECT_STREQ(static_cast<char*>(copy->first->next->data), "cde");
+    EXPECT_TRUE(copy->count == 1 && FlatSizeIndex(copy->first) == 8);
+    EXPECT_STREQ(static_cast<char*>(copy->first->data), "cde");
     for (T_Item* made : {item, copy}) {
         FreeIndex(made->first);
         free(made->name);

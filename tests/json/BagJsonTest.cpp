@@ -65,9 +65,9 @@ TEST(JsonForm, EachItemAsWrittenAndReadBack) {
           "l",
           T_INT64,
           {Le64(kExact), Le64(kExact + 1), Le64(-kExact), Le64(-kExact - 1), Le64(1ull << 63),
-           Le64(~0ull >> 1)}},
+           Le64(~0ull >> 1), "\1\2"}},
          R"("values":[9007199254740992,"9007199254740993",-9007199254740992,)"
-         R"("-9007199254740993","-9223372036854775808","9223372036854775807"]})"},
+         R"("-9007199254740993","-9223372036854775808","9223372036854775807",{"bytes":"AQI="}]})"},
         {{ZoBag::Hash("b"), "b", T_BOOL, {"\0"s, "\1", "\2"}},
          R"("type":"bool","values":[false,true,{"bytes":"Ag=="}]})"},
         {{ZoBag::Hash("f"),
