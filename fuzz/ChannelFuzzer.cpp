@@ -8,11 +8,7 @@
 
 #include <sys/ioctl.h>
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <string>
-#include "FlatOf.h"
+#include "Shared.h"
 
 namespace {
 
@@ -25,20 +21,12 @@ class Sink : public ZoLooper {
   public:
     Sink() : ZoLooper("fuzz", kBuffer) {}
     using ZoLooper::DataReceived;
-
-    void MessageReceived(ZoBag* bag) override {
-        // A delivered bag flattens and reads back like any other.
-        std::string plain = FlatOf(*bag);
-        ZoBag again(0, 0);
-        if (!again.Unflatten(plain.data(), plain.size())) abort();
-        if (again.CountItems() != bag->CountItems()) abort();
-    }
+    void MessageReceived(ZoBag* bag) override { CheckWhole(*bag); }
     void DataReceived(char* data, unsigned int length) override {
         if (length == 0 || length > kBuffer) abort();
         for (unsigned int i = 0; i < length; i++)
             checksum += static_cast<unsigned char>(data[i]);
     }
-
     unsigned long checksum = 0;
 };
 
@@ -47,31 +35,26 @@ int Unread(ZoChannel* channel) {
     return ioctl(channel->Device(WAY_READ), FIONREAD, &bytes) == 0 ? bytes : 0;
 }
 
+// Made once and kept: a pipe pair per input would be all the fuzzer does.
+ZoPipe* NewPipe(Sink* sink) {
+    ZoPipe* pipe = new ZoPipe(0);
+    if (!pipe->InitCheck() || (sink != nullptr && !sink->Connect(pipe))) abort();
+    if (sink == nullptr) pipe->SetBuffer(kBuffer);
+    return pipe;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // Made once and kept: a pipe pair per input would be all the fuzzer does.
     static Sink* sink = new Sink;
-    static ZoPipe* looperPipe = [] {
-        ZoPipe* pipe = new ZoPipe(0);
-        if (!pipe->InitCheck() || !sink->Connect(pipe)) abort();
-        return pipe;
-    }();
-    static ZoPipe* bagPipe = [] {
-        ZoPipe* pipe = new ZoPipe(0);
-        if (!pipe->InitCheck()) abort();
-        pipe->SetBuffer(kBuffer);
-        return pipe;
-    }();
-
+    static ZoPipe* looperPipe = NewPipe(sink);
+    static ZoPipe* bagPipe = NewPipe(nullptr);
     const char* bytes = reinterpret_cast<const char*>(data);
     unsigned int length = static_cast<unsigned int>(size < kMaxInput ? size : kMaxInput);
     if (length == 0) return 0;
-
     if (!looperPipe->Write(bytes, length, nullptr)) abort();
     while (Unread(looperPipe) > 0)
         sink->DataReceived(looperPipe);
-
     if (!bagPipe->Write(bytes, length, nullptr)) abort();
     while (Unread(bagPipe) > 0) {
         ZoBag* bag = nullptr;

@@ -5,12 +5,7 @@
 // compressed form must not make the decoder ask for a huge block.
 #include <zolib/messaging/Looper.h>
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-
+#include "Shared.h"
 #include "internal/Wire.h"
 
 namespace {
@@ -22,12 +17,11 @@ class Sink : public ZoLooper {
     Sink() : ZoLooper("fuzz", 0) {}
     void MessageReceived(ZoBag* bag) override {
         char* subject = nullptr;
-        if (bag->CountItem(zonats::kSubjectItem) != 1 ||
-            !bag->Getstring(zonats::kSubjectItem, &subject, 1) || strcmp(subject, kSubject) != 0)
-            abort();
         std::string plain;
         ZoBag again(0, 0);
-        if (!zonats::Encode(bag, false, &plain) || !again.Unflatten(plain.data(), plain.size()) ||
+        if (bag->CountItem(zonats::kSubjectItem) != 1 ||
+            !bag->Getstring(zonats::kSubjectItem, &subject, 1) || strcmp(subject, kSubject) != 0 ||
+            !zonats::Encode(bag, false, &plain) || !again.Unflatten(plain.data(), plain.size()) ||
             again.CountItems() != bag->CountItems())
             abort();
         handled++;

@@ -8,97 +8,66 @@
 
 #include <unistd.h>
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <string>
+#include "Shared.h"
 
 namespace {
 
-struct Freed {
-    explicit Freed(char* text) : text(text) {}
-    ~Freed() { free(text); }
-    Freed(const Freed&) = delete;
-    Freed& operator=(const Freed&) = delete;
-    char* text;
+// A text the function allocated; compares with a string as the string it holds.
+struct Text : std::unique_ptr<char, decltype(&free)> {
+    explicit Text(char* text) : unique_ptr(text, free) {}
+    bool Is(const std::string& s) const { return get() != nullptr && s == get(); }
 };
 
 bool StartsWith(const std::string& s, const std::string& prefix) {
     return s.compare(0, prefix.size(), prefix) == 0;
 }
 
-void CheckGetparent(const std::string& path) {
-    Freed parent(getparent(path.c_str()));
+void CheckParts(const std::string& path, const std::string& cwd) {
+    Text parent(getparent(path.c_str()));
     size_t last = path.rfind('/');
-    if (last == std::string::npos) {
-        if (parent.text == nullptr || *parent.text != '\0') abort();
-    } else if (last == 0) {
-        if (parent.text != nullptr) abort();
-    } else if (parent.text == nullptr || path.substr(0, last) != parent.text) {
+    if (last == std::string::npos ? !parent.Is("")
+        : last == 0               ? parent != nullptr
+                                  : !parent.Is(path.substr(0, last)))
+        abort();
+    char* dir = nullptr;
+    char* name = nullptr;
+    splitfull(path.c_str(), &dir, &name);
+    Text d(dir), n(name);
+    // The name never holds a slash, and the two parts come from the path.
+    if (dir == nullptr || name == nullptr || strchr(name, '/') != nullptr ||
+        strlen(dir) + strlen(name) > path.size() || !StartsWith(path, dir))
+        abort();
+    splitfull(path.c_str(), nullptr, nullptr);  // neither part wanted
+
+    Text full(rel2full(path.c_str()));
+    bool up = path == ".." || StartsWith(path, "../");
+    bool special = up || path == "." || StartsWith(path, "./");
+    if (full == nullptr) {
+        // Only ".." above a top-level directory has no answer.
+        if (!up || cwd.rfind('/') != 0) abort();
+    } else if (full.get()[0] != '/' ||
+               (!special && path[0] != '/' && !StartsWith(full.get(), cwd)) ||
+               (path[0] == '/' && !StartsWith(path, full.get()))) {
         abort();
     }
 }
 
-void CheckSplitfull(const std::string& full) {
-    char* dir = nullptr;
-    char* name = nullptr;
-    splitfull(full.c_str(), &dir, &name);
-    Freed d(dir), n(name);
-    if (dir == nullptr || name == nullptr) abort();
-    // The name never holds a slash, and the two parts come from the path.
-    if (strchr(name, '/') != nullptr) abort();
-    if (strlen(dir) + strlen(name) > full.size()) abort();
-    if (!StartsWith(full, dir)) abort();
-    splitfull(full.c_str(), nullptr, nullptr);  // neither part wanted
-}
-
-void CheckRel2full(const std::string& path, const std::string& cwd) {
-    Freed full(rel2full(path.c_str()));
-    bool special = path == "." || path == ".." || StartsWith(path, "./") || StartsWith(path, "../");
-    if (full.text == nullptr) {
-        // Only ".." above a top-level directory has no answer.
-        if (!(path == ".." || StartsWith(path, "../")) || cwd.rfind('/') != 0) abort();
-        return;
-    }
-    if (full.text[0] != '/') abort();
-    if (!special && path[0] != '/' && !StartsWith(full.text, cwd)) abort();
-    if (path[0] == '/' && !StartsWith(path, full.text)) abort();
-}
-
-void CheckSearches(const std::string& s, char c, int n) {
-    int last = strfindlast(s.c_str(), c);
-    int first = strfindfirst(s.c_str(), c);
-    int nth = strfindlastn(s.c_str(), c, n);
+void CheckSearches(const std::string& s, char c, int n, int from, int to) {
+    int last = strfindlast(s.c_str(), c), nth = strfindlastn(s.c_str(), c, n);
     size_t expectLast = c == '\0' ? std::string::npos : s.rfind(c);
     size_t expectFirst = c == '\0' ? std::string::npos : s.find(c);
-    if (last != (expectLast == std::string::npos ? -1 : static_cast<int>(expectLast))) abort();
-    if (first != (expectFirst == std::string::npos ? -1 : static_cast<int>(expectFirst))) abort();
-    if (nth != -1 && (nth > last || s[static_cast<size_t>(nth)] != c)) abort();
-    if (n == 0 && nth != last) abort();
-}
-
-void CheckCut(const std::string& s, int from, int to) {
-    Freed cut(strcut(s.c_str(), from, to));
+    if (last != static_cast<int>(expectLast) ||
+        strfindfirst(s.c_str(), c) != static_cast<int>(expectFirst) ||
+        (nth != -1 && (nth > last || s[static_cast<size_t>(nth)] != c)) || (n == 0 && nth != last))
+        abort();
+    Text cut(strcut(s.c_str(), from, to));
     // An empty range (to == from - 1) is "" wherever it starts.
     bool empty = from >= 0 && to == from - 1;
     bool inside = from >= 0 && to >= from && to < static_cast<int>(s.size());
-    if ((cut.text != nullptr) != (empty || inside)) abort();
-    if (empty && *cut.text != '\0') abort();
-    if (inside &&
-        s.substr(static_cast<size_t>(from), static_cast<size_t>(to - from + 1)) != cut.text)
+    if ((cut != nullptr) != (empty || inside) || (empty && !cut.Is("")) ||
+        (inside &&
+         !cut.Is(s.substr(static_cast<size_t>(from), static_cast<size_t>(to - from + 1)))))
         abort();
-}
-
-void CheckJoins(const std::string& a, const std::string& b) {
-    Freed joined(strpath(a.c_str(), b.c_str()));
-    if (joined.text == nullptr || joined.text != (b.empty() ? a : a + "/" + b)) abort();
-    Freed sum(stradd(a.c_str(), b.c_str()));
-    if (sum.text == nullptr || sum.text != a + b) abort();
-    Freed attr(entryattr(a.c_str(), b.c_str()));
-    if (attr.text == nullptr || attr.text != a + "/.attr." + b) abort();
-    Freed copy(zolib::strndup(a.c_str(), static_cast<int>(a.size())));
-    if (copy.text == nullptr || copy.text != a) abort();
 }
 
 }  // namespace
@@ -117,22 +86,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int n = in.ConsumeIntegralInRange<int>(-1, 8);
     int from = in.ConsumeIntegralInRange<int>(-2, 64);
     int to = in.ConsumeIntegralInRange<int>(-2, 64);
-    std::string a = in.ConsumeRandomLengthString(4096);
-    std::string b = in.ConsumeRemainingBytesAsString();
     // C strings end at the first NUL.
-    a.resize(strlen(a.c_str()));
-    b.resize(strlen(b.c_str()));
+    std::string a = in.ConsumeRandomLengthString(4096).c_str();
+    std::string b = in.ConsumeRemainingBytesAsString().c_str();
 
     static char* home = getcwd(nullptr, 0);
     if (chdir(cwd) != 0) abort();
     for (const std::string& s : {a, b}) {
-        CheckGetparent(s);
-        CheckSplitfull(s);
-        CheckRel2full(s, cwd);
-        CheckSearches(s, c, n);
-        CheckCut(s, from, to);
+        CheckParts(s, cwd);
+        CheckSearches(s, c, n, from, to);
     }
-    CheckJoins(a, b);
-    if (chdir(home) != 0) abort();
+    if (!Text(strpath(a.c_str(), b.c_str())).Is(b.empty() ? a : a + "/" + b) ||
+        !Text(stradd(a.c_str(), b.c_str())).Is(a + b) ||
+        !Text(entryattr(a.c_str(), b.c_str())).Is(a + "/.attr." + b) ||
+        !Text(zolib::strndup(a.c_str(), static_cast<int>(a.size()))).Is(a) || chdir(home) != 0)
+        abort();
     return 0;
 }

@@ -1,8 +1,5 @@
 // PeekInFlatBag looks at a header before anything else does.
-#include <zolib/bag/Bag.h>
-
-#include <cstddef>
-#include <cstdint>
+#include "Shared.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* bytes = reinterpret_cast<const char*>(data);

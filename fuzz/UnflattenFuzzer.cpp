@@ -1,14 +1,7 @@
 // Unflatten takes whatever arrives from a pipe or a file. Whatever it accepts
-// must be a whole bag: it flattens and reads back, splits and merges, prints,
-// and its nested bags open (or refuse) cleanly.
-#include <zolib/bag/Bag.h>
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-#include "FlatOf.h"
+// must be a whole bag: it flattens and reads back, its nested bags open (or
+// refuse) cleanly, it splits and merges, and it prints.
+#include "Shared.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // PrintToStream is exercised, not read.
@@ -19,22 +12,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ZoBag bag(0, 0);
     if (!bag.Unflatten(reinterpret_cast<const char*>(data), size)) return 0;
-
-    std::string plain = FlatOf(bag);
-    ZoBag again(0, 0);
-    if (!again.Unflatten(plain.data(), plain.size())) abort();
-
-    char* name;
-    T_Data type;
-    int count;
-    for (int i = 0; bag.GetInfo(i, &name, &type, &count); i++) {
-        if (type != T_BAG) continue;
-        for (int k = 1; k <= count; k++) {
-            ZoBag* nested = nullptr;
-            if (bag.Getbag(name, &nested, k)) delete nested;
-        }
-    }
-
+    CheckWhole(bag);
     ZoList pieces(0, 1);
     if (bag.Split(&pieces, 24 + static_cast<long>(size % 256))) {
         ZoBag whole(0, 0);

@@ -4,16 +4,8 @@
 // behind the stream is thus fuzzed as directly as the plain one, and both
 // forms must agree: one accepts exactly what the other does, with the same
 // result.
-#include <zolib/bag/Bag.h>
-#include <zolib/bag/Zip.h>
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-
-#include "FlatOf.h"
+#include "Shared.h"
 #include "bag/internal/FlatFormat.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -23,16 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     plain[kFlagAt] = kPlainFlag;
     std::string body = plain.substr(kBodyShift);
     // The plain size field counts the whole bag, the compressed one the body:
-    // move a field that agrees with one form to the other.
-    const size_t sizeAt = kSizeAt - kBodyShift;
-    if (body.size() >= sizeAt + 4) {
-        uint32_t field = Get32(&body[sizeAt]);
-        if (field == plain.size()) {
-            field = static_cast<uint32_t>(body.size());
-        } else if (field == body.size()) {
-            field = UINT32_MAX;  // wrong for both forms
-        }
-        Put32(&body[sizeAt], field);
+    // a field right for one form is made right for the other.
+    const size_t at = kSizeAt - kBodyShift;
+    if (body.size() >= at + 4) {
+        uint32_t field = Get32(&body[at]);
+        Put32(&body[at], field == plain.size()  ? static_cast<uint32_t>(body.size())
+                         : field == body.size() ? UINT32_MAX  // wrong for both forms
+                                                : field);
     }
     unsigned long length = 0;
     char* block = Zip(body.data(), body.size(), &length, -1, nullptr, false);
@@ -44,10 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     ZoBag fromPlain(0, 0), fromZipped(0, 0);
     bool plainRead = fromPlain.Unflatten(plain.data(), plain.size());
-    bool zippedRead = fromZipped.Unflatten(zipped.data(), zipped.size());
-    if (plainRead != zippedRead) abort();
-    if (plainRead && FlatOf(fromPlain) != FlatOf(fromZipped)) abort();
-    if (fromPlain.what != fromZipped.what || fromPlain.who != fromZipped.who ||
+    if (fromZipped.Unflatten(zipped.data(), zipped.size()) != plainRead ||
+        (plainRead && FlatOf(fromPlain) != FlatOf(fromZipped)) ||
+        fromPlain.what != fromZipped.what || fromPlain.who != fromZipped.who ||
         fromPlain.when != fromZipped.when)
         abort();
     return 0;

@@ -1,6 +1,6 @@
 // The bag behind the committed fixtures under tests/bag/fixtures/<arch>/:
 // written on every architecture by MakeFixtures, read on every architecture
-// by FixtureTest.
+// by FlatFixtures (FlatTest.cpp).
 #pragma once
 
 #include <zolib/bag/Bag.h>

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "bag/Fixtures.h"
+#include "support/Bytes.h"
 
 namespace {
 
@@ -24,16 +25,12 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: %s DIR\n", argv[0]);
         return 2;
     }
-    std::string dir = argv[1];
+    std::string dir = std::string(argv[1]) + "/";
     auto bag = FixtureBag();
-    std::string plain(bag->FlatSize(false), '\0');
-    std::string zipped(bag->FlatSize(true), '\0');
-    unsigned long size = 0;
-    bool ok = bag->Flatten(&plain[0], nullptr, false) && bag->Flatten(&zipped[0], &size, true);
-    zipped.resize(size);
-    ok = ok && Write(dir + "/" + kFixturePlain, plain) &&
-         Write(dir + "/" + kFixtureZipped, zipped) &&
-         SaveToFile((dir + "/" + kFixtureFile).c_str(), bag.get());
-    if (!ok) fprintf(stderr, "%s: cannot write the fixtures into %s\n", argv[0], argv[1]);
-    return ok ? 0 : 1;
+    if (Write(dir + kFixturePlain, zotest::Plain(*bag)) &&
+        Write(dir + kFixtureZipped, zotest::Compressed(*bag)) &&
+        SaveToFile((dir + kFixtureFile).c_str(), bag.get()))
+        return 0;
+    fprintf(stderr, "%s: cannot write the fixtures into %s\n", argv[0], argv[1]);
+    return 1;
 }
