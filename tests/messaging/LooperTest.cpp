@@ -123,8 +123,6 @@ TEST(PipeBags, BufferBoundsSentCompressedEachReadIsOneMessage) {
     char mine[4096], *data = nullptr;
     unsigned int length = 100000;
     EXPECT_FALSE(pipe.Send(&bag, nullptr) || pipe.Receive(&got));  // no buffer: reads 0 bytes
-    pipe.SetBuffer(4096, nullptr);                                 // no bytes behind it: no size
-    EXPECT_FALSE(pipe.Send(&bag, nullptr));
     pipe.SetBuffer(static_cast<unsigned int>(bag.FlatSize(true) - 1));
     EXPECT_FALSE(pipe.Send(&bag, nullptr));  // larger than the buffer
     pipe.SetBuffer(64);
@@ -176,17 +174,13 @@ TEST(MsgBox, PointersArriveUnchangedInOrder) {
     EXPECT_EQ(got, &b);
     EXPECT_EQ(data, &marker);
     EXPECT_EQ(length, sizeof(void*));
-    Put(box, "abc");  // less than a pointer: no bag
-    EXPECT_FALSE(box.Receive(&got));
-    EXPECT_EQ(got, nullptr);
 }
 
 // ---- The multiplexer ----
 
 using Served = std::vector<ZoChannel*>;
 
-// Records the order in which channels are dispatched, reading one byte from
-// each.
+// Records the order in which channels are dispatched; reads one byte of each.
 class Recording : public ZoMultiplexer {
   public:
     Recording() : ZoMultiplexer(256) {}
@@ -201,17 +195,16 @@ class Recording : public ZoMultiplexer {
 
 // Zero polls, a negative time-out waits for data. Channels are served in
 // connection order until sorted by priority, each descriptor once per wait
-// even when connected twice, one without a descriptor never, deaf or not;
-// the traffic is the bytes they read. A descriptor beyond select()'s 1024 is
-// served like any other; a closed one makes the wait fail.
+// even when connected twice, deaf or not; the traffic is the bytes they read.
+// A descriptor beyond select()'s 1024 is served like any other; a closed one
+// makes the wait fail.
 TEST(MultiplexerDispatch, TimeOutsOrderAndWhichChannelsAreServed) {
     Recording mux, far;
     ZoPipe low(0), high(0), middle(0);
-    FakeChannel none(-1);
     low.SetPriority(1);
     high.SetPriority(7);
     middle.SetPriority(3);
-    ASSERT_TRUE(mux.Connect(&none) && mux.Connect(&low));
+    ASSERT_TRUE(mux.Connect(&low));
     mux.SetTimeOut(0);
     EXPECT_EQ(mux.Listen(), 0);
     mux.SetTimeOut(-5);
