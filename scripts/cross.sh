@@ -175,7 +175,7 @@ skip '^zobag_installed_round_trip$' "cmake -P starts the target's zobag program 
 # robust-futex list. qemu-user does not implement set_robust_list (it answers
 # ENOSYS), so a dead holder's lock is never released there.
 robust="robust mutexes: qemu-user does not implement set_robust_list"
-skip '^ShMemoryProcesses\.DeadHoldersAndLeaversWithoutDetach$' "$robust"
+skip '^ShMemory\.DeadHolderIsTakenOver$' "$robust"
 skip '^ShMemorySoak\.ProcessesKilledMidLock' "$robust"
 # 32-bit ARM under qemu-user: a cancellation that arrives as a signal handler
 # begins does not unwind past the handler's signal frame, so the thread's

@@ -26,12 +26,9 @@ if [[ ${#programs[@]} -eq 0 ]]; then
 fi
 logs="$PWD/build/memcheck/valgrind"
 mkdir -p "$logs"
-# Tests valgrind cannot run as they are.
-declare -A skip=(
-    # valgrind refuses a program's change of its descriptor limit (setrlimit
-    # RLIMIT_NOFILE), which the test needs.
-    [messaging_test]="-ShMemoryResources.ObjectsHoldNoDescriptor"
-)
+# Tests valgrind cannot run as they are (none at present), e.g.
+# [program]="-Suite.Test".
+declare -A skip=()
 failed=0
 for program in "${programs[@]}"; do
     filter=()

@@ -25,21 +25,16 @@ inline pid_t Spawn(const std::function<int()>& body) {
 }
 
 // Waits at most `ms` for the child to end. Returns its exit code, 128 + the
-// signal that ended it, or -1 when it did not end in time (it is then killed
-// and reaped) or cannot be waited for.
+// signal that ended it, or -1 when it cannot be waited for or did not end in
+// time (it is then killed and reaped).
 inline int Reap(pid_t pid, int ms = kWaitMs) {
-    for (int waited = 0; pid > 0; waited += 2) {
-        int status = 0;
+    int status = 0;
+    for (int waited = 0; pid > 0 && waited <= ms; waited += 2, usleep(2000)) {
         pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        if (done < 0) break;
-        if (waited > ms) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            break;
-        }
-        usleep(2000);
+        if (done < 0) return -1;
     }
+    if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, &status, 0);
     return -1;
 }
 
@@ -47,9 +42,7 @@ inline int Reap(pid_t pid, int ms = kWaitMs) {
 // fork; both sides then hold both ends.
 class Note {
   public:
-    Note() {
-        if (pipe(fd) != 0) fd[0] = fd[1] = -1;
-    }
+    Note() { (void)!pipe(fd); }
     ~Note() {
         close(fd[0]);
         close(fd[1]);
@@ -65,7 +58,7 @@ class Note {
     }
 
   private:
-    int fd[2];
+    int fd[2] = {-1, -1};
 };
 
 }  // namespace child

@@ -18,8 +18,7 @@ inline std::string Plain(ZoBag& bag) {
 inline std::string Compressed(ZoBag& bag) {
     std::string out(bag.FlatSize(true), '\0');
     unsigned long size = 0;
-    if (!bag.Flatten(&out[0], &size, true)) return std::string();
-    out.resize(size);
+    out.resize(bag.Flatten(&out[0], &size, true) ? size : 0);
     return out;
 }
 

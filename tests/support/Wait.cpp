@@ -31,72 +31,54 @@ namespace {
 
 std::atomic<long> limitSeconds{60};
 
+// A test that deadlocks must fail, not hang: each test gets a deadline, and
+// a test still running past it ends the program with its name.
+class Watchdog : public ::testing::EmptyTestEventListener {
+  public:
+    ~Watchdog() override {
+        std::unique_lock<std::mutex> lock(mutex);
+        quit = true;
+        wake.notify_all();
+        lock.unlock();
+        thread.join();
+    }
+    void OnTestStart(const ::testing::TestInfo& test) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        name = std::string(test.test_suite_name()) + "." + test.name();
+        deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds.load());
+    }
+    void OnTestEnd(const ::testing::TestInfo&) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        deadline = std::chrono::steady_clock::time_point::max();
+    }
+
+  private:
+    // Looks ten times a second.
+    void Watch() {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!wake.wait_for(lock, std::chrono::milliseconds(100), [this] { return quit; })) {
+            if (std::chrono::steady_clock::now() < deadline) continue;
+            std::fprintf(stderr, "watchdog: %s did not finish in time\n", name.c_str());
+            std::abort();
+        }
+    }
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool quit = false;
+    std::string name;
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+    std::thread thread{[this] { Watch(); }};  // last: starts once the rest is made
+};
+
+// gtest takes ownership of the listener and deletes it at exit.
+const bool kWatchdogInstalled =
+    (::testing::UnitTest::GetInstance()->listeners().Append(new Watchdog), true);
+
 }  // namespace
 
 void SetTestTimeLimit(std::chrono::seconds limit) {
     limitSeconds = static_cast<long>(limit.count());
 }
-
-namespace {
-
-// A test that deadlocks must fail, not hang: each test gets a deadline, and
-// a test still running past it ends the program with its name.
-class Watchdog : public ::testing::EmptyTestEventListener {
-  public:
-    Watchdog() : thread_([this] { Watch(); }) {}
-    ~Watchdog() override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            quit_ = true;
-        }
-        wake_.notify_all();
-        thread_.join();
-    }
-
-    void OnTestStart(const ::testing::TestInfo& test) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        name_ = std::string(test.test_suite_name()) + "." + test.name();
-        deadline_ = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds.load());
-        armed_ = true;
-        wake_.notify_all();
-    }
-
-    void OnTestEnd(const ::testing::TestInfo&) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        armed_ = false;
-    }
-
-  private:
-    void Watch() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!quit_) {
-            if (!armed_) {
-                wake_.wait(lock);
-                continue;
-            }
-            if (wake_.wait_until(lock, deadline_) == std::cv_status::timeout && armed_ &&
-                std::chrono::steady_clock::now() >= deadline_) {
-                std::fprintf(stderr, "watchdog: %s did not finish in time\n", name_.c_str());
-                std::abort();
-            }
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool quit_ = false;
-    bool armed_ = false;
-    std::string name_;
-    std::chrono::steady_clock::time_point deadline_;
-    std::thread thread_;
-};
-
-// gtest takes ownership of the listener and deletes it at exit.
-const bool kWatchdogInstalled = [] {
-    ::testing::UnitTest::GetInstance()->listeners().Append(new Watchdog);
-    return true;
-}();
-
-}  // namespace
 
 }  // namespace zotest
