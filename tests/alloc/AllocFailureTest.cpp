@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "support/Bytes.h"
 #include "support/FaultInjection.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -47,6 +48,7 @@
 
 namespace {
 
+using zotest::Plain;
 using Op = std::function<void()>;
 using State = std::function<std::string()>;
 // A row calls it once per step; the sweep decides how `op` runs.
@@ -67,31 +69,19 @@ std::string Take(char* text) {
     return s;
 }
 
-std::string Flat(ZoBag* bag) {
-    std::string bytes(bag->FlatSize(false), '\0');
-    unsigned long size = bytes.size();
-    EXPECT_TRUE(bag->Flatten(&bytes[0], &size, false));
-    return bytes.substr(0, size);
-}
-
-// Items of every type, several elements each; a nested bag among them.
+// Items of fixed and variable size, several elements each, a nested bag
+// among them.
 void Fill(ZoBag* bag, int items) {
     ZoBag inner(7, 0);
     inner.Setstring("inner", "nested text", 0);
     for (int i = 0; i < items; i++) {
-        std::string k = std::to_string(i);
+        std::string k = std::to_string(i), buffer(300 + i, 'x');
         bag->Setstring(("s" + k).c_str(), "a string value long enough", 0);
         bag->Setstring(("s" + k).c_str(), "second", 0);
-        bag->Setbool(("b" + k).c_str(), true, 0);
-        bag->Setint8(("c" + k).c_str(), 8, 0);
-        bag->Setint16(("h" + k).c_str(), 16, 0);
         bag->Setint32(("i" + k).c_str(), i, 0);
         bag->Setint32(("i" + k).c_str(), -i, 0);
-        bag->Setint64(("l" + k).c_str(), 1LL << 40, 0);
-        bag->Setfloat32(("f" + k).c_str(), 1.5f, 0);
         bag->Setfloat64(("d" + k).c_str(), 2.5, 0);
         bag->Setpointer(("p" + k).c_str(), bag, 0);
-        std::string buffer(300 + i, 'x');
         bag->Setdata(("x" + k).c_str(), T_BUFFER, buffer.data(), int(buffer.size()), 0);
         bag->Setbag(("n" + k).c_str(), &inner, 0);
     }
@@ -100,7 +90,7 @@ void Fill(ZoBag* bag, int items) {
 // The bag a call gave, where its result says it gave one.
 std::string Given(bool ok, ZoBag* bag) {
     if (ok != (bag != nullptr)) return "result and bag disagree";
-    return bag != nullptr ? Flat(bag) : "";
+    return bag != nullptr ? Plain(*bag) : "";
 }
 
 template <class Names>
@@ -261,7 +251,7 @@ const struct Row {
              ZoBag bag(1, 0);
              Fill(&bag, Scale());
              bool ok = false;
-             step([&] { ok = change(&bag); }, [&] { return Said(ok, Flat(&bag)); });
+             step([&] { ok = change(&bag); }, [&] { return Said(ok, Plain(bag)); });
          }
          ZoBag bag(1, 0);
          Fill(&bag, Scale());
@@ -269,7 +259,7 @@ const struct Row {
          step(
              [&] {
                  ZoBag copy(&bag);
-                 copied = copy.CountItems() > 0 ? Flat(&copy) : "";
+                 copied = copy.CountItems() > 0 ? Plain(copy) : "";
              },
              [&] { return copied; });
          ZoBag* got = nullptr;
@@ -290,7 +280,7 @@ const struct Row {
              EXPECT_TRUE(ok || bag.Flatten(&bytes[0], &size, zip));
              ZoBag back(0, 0);
              step([&] { ok = back.Unflatten(bytes.data(), size); },  // a failure adds no item
-                  [&] { return Said(ok, back.CountItems() > 0 ? Flat(&back) : ""); });
+                  [&] { return Said(ok, back.CountItems() > 0 ? Plain(back) : ""); });
              char *block = nullptr, *plain = nullptr;
              unsigned long zipped = 0, unzipped = 0;
              step(
@@ -312,7 +302,7 @@ const struct Row {
          step([&] { ok = bag.Split(&pieces, 2000); },
               [&] { return Said(ok, std::to_string(pieces.Size())); });
          EXPECT_TRUE(ok || bag.Split(&pieces, 2000));
-         step([&] { ok = whole.Concat(&pieces); }, [&] { return Said(ok, Flat(&whole)); });
+         step([&] { ok = whole.Concat(&pieces); }, [&] { return Said(ok, Plain(whole)); });
          for (long i = 0; i < pieces.Size(); i++)
              delete static_cast<ZoBag*>(pieces.GetItem(i));
      }},
@@ -337,7 +327,7 @@ const struct Row {
               [&] { return Said(ok, std::to_string(stat(path.c_str(), &st))); });
          EXPECT_TRUE(ok || SaveToFile(path.c_str(), &bag));
          step([&] { loaded = LoadFromFile(path.c_str()); },
-              [&] { return loaded != nullptr ? Flat(loaded) : ""; });
+              [&] { return loaded != nullptr ? Plain(*loaded) : ""; });
          delete loaded;
      }},
     {"Strings",
@@ -497,7 +487,7 @@ const struct Row {
                  looper.PostMessage(&bag, true);
                  looper.PostMessage(9ul);
              },
-             [&] { return Flat(&bag); });
+             [&] { return Plain(bag); });
      }},
     {"AddOn",
      [](const Step& step) {

@@ -44,8 +44,6 @@ class CountingLooper : public ZoLooper {
         (source >= kSources || n != next[source]++) ? faults++ : handled++;
         if (source >= kPosters && source < kSources) delivered[source - kPosters].Post();
     }
-    void DataReceived(char*, unsigned int) override { faults++; }
-    using ZoLooper::DataReceived;
 
     long next[kSources] = {};  // the loop thread's; read after it ended
     std::atomic<long> handled{0}, faults{0};
@@ -93,10 +91,9 @@ void LooperPostersAndPipeWriters() {
             if (!outlet.Send(&reused, nullptr) || !looper.delivered[s - kPosters].Wait()) return;
         }
     });
-    long total = 0, piped = 0;
+    long total = 0;
     for (int s = 0; s < kSources; s++)
-        (s < kPosters ? total : piped) += sent[s];
-    total += piped;
+        total += sent[s];
     EXPECT_TRUE(soak::WaitUntil([&] { return looper.handled + looper.faults >= total; },
                                 std::chrono::seconds(60)));
     looper.Stop();
@@ -104,12 +101,9 @@ void LooperPostersAndPipeWriters() {
     ASSERT_EQ(looper.WaitEnd(), 0);
     for (int s = 0; s < kSources; s++)
         EXPECT_EQ(looper.next[s], sent[s]) << "source " << s;
-    soak::Report("looper", {{"handled", looper.handled},
-                            {"piped", piped},
-                            {"lost", total - looper.handled},
-                            {"out_of_order", looper.faults}});
+    soak::Report("looper", {{"handled", looper.handled}, {"out_of_order", looper.faults}});
     EXPECT_EQ(looper.handled, total);
-    EXPECT_GT(piped, 0);
+    EXPECT_GT(sent[kSources - 1], 0);
 }
 
 // Controllers switch the lights of a crosswalk as fast as it lets them while
@@ -128,10 +122,10 @@ void CrosswalkRapidSwitching() {
     };
     soak::Clock clock;
     std::atomic<int> controlling{kControllers};
-    std::atomic<long> waits{0}, released{0}, switches{0}, releasedAtEnd{0};
+    std::atomic<long> released{0}, releasedAtEnd{0};
     soak::Together(kControllers + kWaiters, [&](int t) {
         soak::Random random(t);
-        for (; t < kControllers && clock.Running(); switches++) {
+        while (t < kControllers && clock.Running()) {
             int lane = static_cast<int>(random.Next(kLanes));
             random.Next(2) == 0 ? walk->Green(lane) : walk->Red(lane);
         }
@@ -139,7 +133,7 @@ void CrosswalkRapidSwitching() {
             for (int lane = 0; lane < kLanes; lane++)  // lets every waiter out
                 walk->Green(lane);
         }
-        for (; t >= kControllers && controlling > 0; waits++) {
+        while (t >= kControllers && controlling > 0) {
             // A third wait without limit, the others 0.1 to 5 ms.
             unsigned long timeout = random.Next(3) == 0 ? 0 : 100000ul * (1 + random.Next(50));
             released += walk->Wait(static_cast<int>(random.Next(kLanes)), timeout);
@@ -160,7 +154,7 @@ void CrosswalkRapidSwitching() {
         delete walk;
     });
     EXPECT_EQ(releasedAtEnd, kWaiters);
-    soak::Report("crosswalk", {{"switches", switches}, {"waits", waits}, {"released", released}});
+    soak::Report("crosswalk", {{"released", released}});
     EXPECT_GT(released, 0);
 }
 
@@ -173,7 +167,7 @@ void TeamsCancelledAndAborted() {
     ZoCrosswalk walk(1);                              // lane 0 stays red
     soak::Random random(7);
     soak::Clock clock;
-    long rounds = 0, threads = 0, suspended = 0;
+    long rounds = 0;
     for (; clock.Running() || rounds < 4; rounds++) {
         bool aborting = rounds % 2 == 1;
         std::atomic<int> entered{0}, finished{0};
@@ -196,21 +190,21 @@ void TeamsCancelledAndAborted() {
             team.Attach(workers.back());
         }
         team.Run();
-        threads += count;
         ASSERT_TRUE(soak::WaitUntil([&] { return entered == count; }));
-        auto all = [&](bool (*check)(soak::Thread*)) {
-            return std::all_of(workers.begin(), workers.end(), check);
+        auto all = [&](bool parked) {  // parked, or ended
+            return soak::WaitUntil([&] {
+                return std::all_of(workers.begin(), workers.end(), [&](soak::Thread* w) {
+                    return parked ? w->Parked() : !w->IsRunning();
+                });
+            });
         };
         if (random.Next(4) == 0) {
             team.Suspend();
-            EXPECT_TRUE(
-                soak::WaitUntil([&] { return all([](soak::Thread* w) { return w->Parked(); }); }));
+            EXPECT_TRUE(all(true));
             team.Resume();
-            suspended++;
         }
         aborting ? team.Abort() : team.Cancel();
-        EXPECT_TRUE(
-            soak::WaitUntil([&] { return all([](soak::Thread* w) { return !w->IsRunning(); }); }));
+        EXPECT_TRUE(all(false));
         int canceled = 0;
         for (int i = 1; i < count; i++)
             canceled += workers[i]->canceled;
@@ -219,7 +213,7 @@ void TeamsCancelledAndAborted() {
         EXPECT_LE(finished + workers[0]->canceled, 1);
     }  // the team deletes its threads
     EXPECT_EQ(walk.Waiting(0), 0);
-    soak::Report("team", {{"rounds", rounds}, {"threads", threads}, {"suspended", suspended}});
+    soak::Report("team", {{"rounds", rounds}});
 }
 
 // Jobs are paused and resumed over and over while they work, and every third
@@ -230,7 +224,7 @@ void JobsPausedAndResumed() {
     constexpr long kSteps = 200;
     soak::Random random(3);
     soak::Clock clock;
-    long jobs = 0, pauses = 0;
+    long jobs = 0;
     std::atomic<long> pausedWaits{0};
     for (; clock.Running() || jobs < 3; jobs++) {
         std::atomic<long> steps{0};
@@ -250,7 +244,7 @@ void JobsPausedAndResumed() {
         job.Start();
         // Stop() cancels only a body that has begun.
         ASSERT_TRUE(soak::WaitUntil([&] { return job.IsRunning() || done; }));
-        for (unsigned cycle = 0; !done && !(stop && cycle == stopAfter); cycle++, pauses++) {
+        for (unsigned cycle = 0; !done && !(stop && cycle == stopAfter); cycle++) {
             job.Pause();
             long before = steps;
             std::this_thread::sleep_for(microseconds(random.Next(2000)));
@@ -271,7 +265,7 @@ void JobsPausedAndResumed() {
         EXPECT_EQ(job.lastProgress, 100);
         EXPECT_EQ(job.canceled, 0);
     }
-    soak::Report("job", {{"jobs", jobs}, {"pauses", pauses}, {"paused_waits", pausedWaits}});
+    soak::Report("job", {{"jobs", jobs}, {"paused_waits", pausedWaits}});
     EXPECT_GT(pausedWaits, 0);
 }
 
@@ -282,12 +276,12 @@ void JobsPausedAndResumed() {
 // lost: what the processes counted for themselves adds up to the shared total.
 constexpr int kSlots = 256;  // one per process of a round
 
+// `holder`: the pid inside the lock, 0 once it leaves properly; `total`: one
+// per turn, read and written back slowly; `recovered`: turns that found a
+// dead holder's mark; `turns`: each process's own count of its turns.
 struct Shared {
-    int32_t holder;  // pid inside the lock; 0 once it leaves properly
-    int32_t pad;
-    int64_t total;          // one per turn, read and written back slowly
-    int64_t recovered;      // turns that found a dead holder's mark
-    int64_t turns[kSlots];  // each process's own count of its turns
+    int32_t holder, pad;
+    int64_t total, recovered, turns[kSlots];
 };
 
 // Takes the lock. A dead holder's update may be half done: the total is
@@ -327,7 +321,7 @@ int Turns(const std::string& name, int slot, std::chrono::steady_clock::time_poi
 void ShMemoryProcessesKilledMidLock() {
     soak::Clock clock;
     soak::Random random(5);
-    long rounds = 0, holdersKilled = 0, workersKilled = 0;
+    long rounds = 0, holders = 0, killed = 0;
     // A segment per round of at most 2 s: killed processes leave their counts
     // in it, and the count is 16-bit.
     for (; clock.Running() || rounds == 0; rounds++) {
@@ -336,32 +330,29 @@ void ShMemoryProcessesKilledMidLock() {
         ASSERT_TRUE(memory.InitCheck());
         double seconds = std::min(2.0, std::max(soak::Seconds() - clock.Elapsed(), 0.3));
         auto end = std::chrono::steady_clock::now() + milliseconds(long(1000 * seconds));
-        long holders = 0, killed = 0;
+        long holdersBefore = holders, killedBefore = killed;
         std::vector<pid_t> workers;
         int slot = 0;
         auto spawn = [&](child::Note* holding) {
             return child::Spawn(
                 [&, s = slot++] { return Turns(name, s, holding ? nullptr : &end, holding); });
         };
-        for (int w = 0; w < 4; w++)
+        while (workers.size() < 4)
             workers.push_back(spawn(nullptr));
         while (std::chrono::steady_clock::now() + milliseconds(100) < end && slot < kSlots - 1) {
             std::this_thread::sleep_for(milliseconds(10 + random.Next(30)));
-            pid_t victim;
             child::Note holding;
-            if (random.Next(2) == 0) {
-                victim = spawn(&holding);
+            bool holder = random.Next(2) == 0;
+            pid_t& worker = workers[random.Next(4)];
+            pid_t victim = holder ? spawn(&holding) : worker;
+            if (holder) {
                 ASSERT_TRUE(holding.Wait());
                 // Let the workers pile up at the lock, then kill the holder.
                 std::this_thread::sleep_for(milliseconds(random.Next(5)));
-                holders++;
             } else {
-                auto which = workers.begin() + random.Next(static_cast<unsigned>(workers.size()));
-                victim = *which;
-                workers.erase(which);
-                workers.push_back(spawn(nullptr));
-                killed++;
+                worker = spawn(nullptr);
             }
+            (holder ? holders : killed)++;
             kill(victim, SIGKILL);
             EXPECT_EQ(child::Reap(victim), 128 + SIGKILL);
         }
@@ -374,19 +365,15 @@ void ShMemoryProcessesKilledMidLock() {
         int64_t sum = 0;
         for (int64_t count : shared->turns)
             sum += count;
-        EXPECT_GE(shared->recovered, holders);
-        EXPECT_LE(shared->recovered, holders + killed);
+        EXPECT_GE(shared->recovered, holders - holdersBefore);
+        EXPECT_LE(shared->recovered, holders + killed - holdersBefore - killedBefore);
         EXPECT_EQ(shared->total, sum);
         shared->holder = 0;
         EXPECT_TRUE(memory.Unlock());
         shm_unlink(name.c_str());  // killed processes never detached
-        holdersKilled += holders;
-        workersKilled += killed;
     }
-    soak::Report("shmemory", {{"rounds", rounds},
-                              {"holders_killed_in_lock", holdersKilled},
-                              {"workers_killed", workersKilled}});
-    EXPECT_GT(holdersKilled + workersKilled, 0);
+    soak::Report("shmemory", {{"rounds", rounds}, {"holders_killed", holders}, {"killed", killed}});
+    EXPECT_GT(holders + killed, 0);
 }
 
 // A folder watcher, polling or woken by notifications, watches a directory
@@ -508,9 +495,8 @@ long OneSequence(soak::Random& random) {
     std::string trail;
     for (int length = 1 + static_cast<int>(random.Next(6)); trail.size() < size_t(length);) {
         // Mostly suspensions and resumptions: the ends come last.
-        static const Op kWeighted[] = {SUSPEND, SUSPEND, SUSPEND, RESUME,  RESUME, RESUME,
-                                       STOP,    CANCEL,  ABORT,   SUSPEND, RESUME};
-        Op op = kWeighted[random.Next(sizeof(kWeighted) / sizeof(kWeighted[0]))];
+        unsigned draw = random.Next(11);
+        Op op = draw < 8 ? Op(draw % 2) : Op(draw - 6);
         trail += "SRTCA"[op];
         static void (*const kCalls[])(ZoThread&) = {
             [](ZoThread& t) { t.Suspend(); }, [](ZoThread& t) { t.Resume(); },

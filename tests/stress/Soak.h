@@ -5,7 +5,6 @@
 #pragma once
 
 #include <zolib/threads/Job.h>
-#include <zolib/threads/Thread.h>
 
 #include <unistd.h>
 
@@ -14,10 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <initializer_list>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "support/Wait.h"
@@ -35,15 +32,12 @@ inline double Seconds() {
 }
 
 // Tells the workers of one test when their time is up.
-class Clock {
-  public:
-    bool Running() const { return Elapsed() < Seconds(); }
+struct Clock {
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
     double Elapsed() const {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
-
-  private:
-    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    bool Running() const { return Elapsed() < Seconds(); }
 };
 
 inline void Report(const char* name, std::initializer_list<std::pair<const char*, long>> counts) {
@@ -74,16 +68,13 @@ inline void Together(int count, const std::function<void(int)>& body) {
 }
 
 // A small pseudo-random sequence of the thread's own (rand() is shared).
-class Random {
-  public:
+struct Random {
     explicit Random(unsigned seed) : state(seed * 2654435761u + 1) {}
+    unsigned state;
     unsigned Next(unsigned bound) {
         state = state * 1103515245u + 12345u;
         return (state >> 16) % bound;
     }
-
-  private:
-    unsigned state;
 };
 
 // A thread running `body`; counts its Canceled() calls.
