@@ -75,20 +75,19 @@ void LooperPostersAndPipeWriters() {
     soak::Clock clock;
     std::atomic<long> sent[kSources] = {};
     soak::Together(kSources, [&](int s) {
+        // A pipe message is one read: a writer sends its next bag once this
+        // one is handled, or two could be read as one.
+        Outlet outlet(pipes[s % kWriters].get());
         ZoBag reused(s, 0);
-        for (int i = 0; s < kPosters && clock.Running(); i++, sent[s]++) {
-            // Handed over and copied bags take the same road.
-            ZoBag* bag = i % 2 == 0 ? new ZoBag(s, 0) : &reused;
-            bag->Setint32("n", i, i % 2);
-            looper.PostMessage(bag, i % 2 == 1);
-        }
-        if (s < kPosters) return;
-        // A pipe message is one read: the next bag goes once this one is
-        // handled, or two could be read as one.
-        Outlet outlet(pipes[s - kPosters].get());
         for (int i = 0; clock.Running(); i++, sent[s]++) {
-            reused.Setint32("n", i, 1);
-            if (!outlet.Send(&reused, nullptr) || !looper.delivered[s - kPosters].Wait()) return;
+            // Handed over and copied bags take the same road.
+            ZoBag* bag = s < kPosters && i % 2 == 0 ? new ZoBag(s, 0) : &reused;
+            bag->Setint32("n", i, bag == &reused);
+            if (s < kPosters) {
+                looper.PostMessage(bag, bag == &reused);
+            } else if (!outlet.Send(bag, nullptr) || !looper.delivered[s - kPosters].Wait()) {
+                return;
+            }
         }
     });
     long total = 0;
@@ -477,11 +476,9 @@ long OneSequence(soak::Random& random) {
     soak::Thread thread([&](soak::Thread& self) {
         for (; !self.IsStopped(); count++) {
             IsCanceled();
-            if (count % 2 == 0)
-                uSnooze(30);
-            else
-                for (volatile int i = 0; i < 20000; i++) {
-                }
+            for (volatile int i = 0; i < 20000 * (count % 2); i++) {
+            }
+            if (count % 2 == 0) uSnooze(30);
         }
         uSnooze(200);
     });
