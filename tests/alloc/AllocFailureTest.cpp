@@ -71,8 +71,7 @@ std::string Take(char* text) {
     return s;
 }
 
-// Items of fixed and variable size, several elements each, a nested bag
-// among them.
+// Items of every type, several elements each; a nested bag among them.
 void Fill(ZoBag* bag, int items) {
     ZoBag inner(7, 0);
     inner.Setstring("inner", "nested text", 0);
@@ -80,8 +79,13 @@ void Fill(ZoBag* bag, int items) {
         std::string k = std::to_string(i), buffer(300 + i, 'x');
         bag->Setstring(("s" + k).c_str(), "a string value long enough", 0);
         bag->Setstring(("s" + k).c_str(), "second", 0);
+        bag->Setbool(("b" + k).c_str(), true, 0);
+        bag->Setint8(("c" + k).c_str(), 8, 0);
+        bag->Setint16(("h" + k).c_str(), 16, 0);
         bag->Setint32(("i" + k).c_str(), i, 0);
         bag->Setint32(("i" + k).c_str(), -i, 0);
+        bag->Setint64(("l" + k).c_str(), 1LL << 40, 0);
+        bag->Setfloat32(("f" + k).c_str(), 1.5f, 0);
         bag->Setfloat64(("d" + k).c_str(), 2.5, 0);
         bag->Setpointer(("p" + k).c_str(), bag, 0);
         bag->Setdata(("x" + k).c_str(), T_BUFFER, buffer.data(), int(buffer.size()), 0);
