@@ -7,8 +7,8 @@
 #
 # dev (the default) runs them under AddressSanitizer + UndefinedBehaviorSanitizer,
 # tsan under ThreadSanitizer. Each test prints one "[ counts ]" line (messages
-# posted, handled and lost, waits released, threads ended, records seen, ...)
-# and fails on anything lost or inconsistent. Exits non-zero on a failure.
+# handled, waits released, rounds, records seen, ...) and fails on anything
+# lost or inconsistent. Exits non-zero on a failure.
 #   scripts/soak.sh 600 tsan --gtest_filter='LooperSoak.*'
 set -euo pipefail
 cd "$(dirname "$0")/.."

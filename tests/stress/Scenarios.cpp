@@ -1,12 +1,10 @@
-// The stress scenarios: each runs for the soak time under the sanitizers and
-// fails on anything lost or inconsistent. The table at the end names them;
-// each row is one test, SUITE.NAME.
+// The stress program: each row of the table at the end is one test, run for
+// the soak time under the sanitizers, failing on anything lost or inconsistent.
 #include <zolib/fs/FolderWatcher.h>
 #include <zolib/messaging/Looper.h>
 #include <zolib/messaging/Pipe.h>
 #include <zolib/messaging/ShMemory.h>
 #include <zolib/threads/Crosswalk.h>
-#include <zolib/threads/Job.h>
 #include <zolib/threads/Snooze.h>
 #include <zolib/threads/Team.h>
 
@@ -15,18 +13,11 @@
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <set>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "messaging/ChildProcess.h"
 #include "stress/Soak.h"
@@ -36,10 +27,10 @@ namespace {
 using std::chrono::microseconds;
 using std::chrono::milliseconds;
 
-// Many threads post to one looper while others send flat bags through pipes
-// of their own connected to it. Every bag is handled exactly once, each
-// source's in the order sent.
-constexpr int kPosters = 4, kWriters = 3, kSources = kPosters + kWriters;  // `what`: the source
+// Threads post to one looper while others send flat bags through pipes of
+// their own connected to it: every bag is handled once, each source's in the
+// order sent. A bag's `what` is its source.
+constexpr int kPosters = 4, kWriters = 3, kSources = kPosters + kWriters;
 
 class CountingLooper : public ZoLooper {
   public:
@@ -53,16 +44,14 @@ class CountingLooper : public ZoLooper {
         (source >= kSources || n != next[source]++) ? faults++ : handled++;
         if (source >= kPosters && source < kSources) delivered[source - kPosters].Post();
     }
-    void DataReceived(char*, unsigned int) override { faults++; }
-    using ZoLooper::DataReceived;
 
     long next[kSources] = {};  // the loop thread's; read after it ended
     std::atomic<long> handled{0}, faults{0};
     child::Note delivered[kWriters];  // one note per piped bag handled
 };
 
-// A second writer on a connected pipe, with its own buffer, as another thread
-// or process holds one: sending must not touch the looper's shared buffer.
+// A second writer on a connected pipe with a buffer of its own, as another
+// thread or process holds one: sending must not touch the looper's buffer.
 class Outlet : public ZoPipe {
   public:
     explicit Outlet(ZoChannel* target) : ZoPipe(0) {
@@ -75,7 +64,7 @@ class Outlet : public ZoPipe {
     }
 };
 
-void LooperPostersAndPipeWritersLoseNothing() {
+void LooperPostersAndPipeWriters() {
     CountingLooper looper;
     std::vector<std::unique_ptr<ZoPipe>> pipes;
     for (int w = 0; w < kWriters; w++) {
@@ -85,36 +74,25 @@ void LooperPostersAndPipeWritersLoseNothing() {
     ASSERT_TRUE(looper.Run());
     soak::Clock clock;
     std::atomic<long> sent[kSources] = {};
-    std::vector<std::thread> threads;
-    for (int p = 0; p < kPosters; p++) {
-        threads.emplace_back([&, p] {
-            ZoBag reused(p, 0);
-            for (int i = 0; clock.Running(); i++, sent[p]++) {
-                // Handed over and copied bags take the same road.
-                ZoBag* bag = i % 2 == 0 ? new ZoBag(p, 0) : &reused;
-                bag->Setint32("n", i, i % 2);
-                looper.PostMessage(bag, i % 2 == 1);
+    soak::Together(kSources, [&](int s) {
+        // A pipe message is one read: a writer sends its next bag once this
+        // one is handled, or two could be read as one.
+        Outlet outlet(pipes[s % kWriters].get());
+        ZoBag reused(s, 0);
+        for (int i = 0; clock.Running(); i++, sent[s]++) {
+            // Handed over and copied bags take the same road.
+            ZoBag* bag = s < kPosters && i % 2 == 0 ? new ZoBag(s, 0) : &reused;
+            bag->Setint32("n", i, bag == &reused);
+            if (s < kPosters) {
+                looper.PostMessage(bag, bag == &reused);
+            } else if (!outlet.Send(bag, nullptr) || !looper.delivered[s - kPosters].Wait()) {
+                return;
             }
-        });
-    }
-    for (int w = 0; w < kWriters; w++) {
-        threads.emplace_back([&, w] {
-            Outlet outlet(pipes[w].get());
-            ZoBag bag(kPosters + w, 0);
-            // A pipe message is one read: the next bag goes once this one is
-            // handled, or two could be read as one.
-            for (int i = 0; clock.Running(); i++, sent[kPosters + w]++) {
-                bag.Setint32("n", i, 1);
-                if (!outlet.Send(&bag, nullptr) || !looper.delivered[w].Wait()) return;
-            }
-        });
-    }
-    for (std::thread& thread : threads)
-        thread.join();
-    long total = 0, piped = 0;
+        }
+    });
+    long total = 0;
     for (int s = 0; s < kSources; s++)
-        (s < kPosters ? total : piped) += sent[s];
-    total += piped;
+        total += sent[s];
     EXPECT_TRUE(soak::WaitUntil([&] { return looper.handled + looper.faults >= total; },
                                 std::chrono::seconds(60)));
     looper.Stop();
@@ -122,208 +100,154 @@ void LooperPostersAndPipeWritersLoseNothing() {
     ASSERT_EQ(looper.WaitEnd(), 0);
     for (int s = 0; s < kSources; s++)
         EXPECT_EQ(looper.next[s], sent[s]) << "source " << s;
-    soak::Report("looper", {{"handled", looper.handled},
-                            {"piped", piped},
-                            {"lost", total - looper.handled},
-                            {"out_of_order", looper.faults}});
+    soak::Report("looper", {{"handled", looper.handled}, {"out_of_order", looper.faults}});
     EXPECT_EQ(looper.handled, total);
-    EXPECT_GT(piped, 0);
+    EXPECT_GT(sent[kSources - 1], 0);
 }
 
 // Controllers switch the lights of a crosswalk as fast as it lets them while
 // threads wait at its lanes, with and without time-outs. Every wait ends, the
 // counters come back to zero, and destroying the crosswalk releases the
 // threads still waiting.
-void CrosswalkRapidSwitchingReleasesEveryWaiter() {
-    constexpr int kLanes = 4, kWaiters = 8;
+void CrosswalkRapidSwitching() {
+    constexpr int kLanes = 4, kWaiters = 8, kControllers = 2;
     // A plain pointer: the last waiters must not read a smart pointer being reset.
     auto* walk = new ZoCrosswalk(kLanes);
-    auto allWaiting = [&] {
+    auto waiting = [&] {
         long sum = 0;
         for (int lane = 0; lane < kLanes; lane++)
             sum += walk->Waiting(lane);
         return sum;
     };
     soak::Clock clock;
-    std::atomic<bool> switching{true};
-    std::atomic<long> waits{0}, released{0}, switches{0};
-    std::vector<std::thread> waiters, controllers;
-    for (int w = 0; w < kWaiters; w++) {
-        waiters.emplace_back([&, w] {
-            soak::Random random(w);
-            for (; switching; waits++) {
-                // A third wait without limit, the others 0.1 to 5 ms.
-                unsigned long timeout = random.Next(3) == 0 ? 0 : 100000ul * (1 + random.Next(50));
-                released += walk->Wait(static_cast<int>(random.Next(kLanes)), timeout);
-                // A green lane lets a waiter straight through: not a spin there.
-                std::this_thread::sleep_for(microseconds(random.Next(200)));
-            }
-        });
-    }
-    for (int c = 0; c < 2; c++) {
-        controllers.emplace_back([&, c] {
-            soak::Random random(100 + c);
-            for (; clock.Running(); switches++) {
-                int lane = static_cast<int>(random.Next(kLanes));
-                random.Next(2) == 0 ? walk->Green(lane) : walk->Red(lane);
-            }
-        });
-    }
-    for (std::thread& controller : controllers)
-        controller.join();
-    switching = false;  // every light green lets every waiter out
-    for (int lane = 0; lane < kLanes; lane++)
-        walk->Green(lane);
-    for (std::thread& waiter : waiters)
-        waiter.join();
-    EXPECT_EQ(allWaiting(), 0);
-
+    std::atomic<int> controlling{kControllers};
+    std::atomic<long> released{0}, releasedAtEnd{0};
+    soak::Together(kControllers + kWaiters, [&](int t) {
+        soak::Random random(t);
+        while (t < kControllers && clock.Running()) {
+            int lane = static_cast<int>(random.Next(kLanes));
+            random.Next(2) == 0 ? walk->Green(lane) : walk->Red(lane);
+        }
+        if (t < kControllers && --controlling == 0) {
+            for (int lane = 0; lane < kLanes; lane++)  // lets every waiter out
+                walk->Green(lane);
+        }
+        while (t >= kControllers && controlling > 0) {
+            // A third wait without limit, the others 0.1 to 5 ms.
+            unsigned long timeout = random.Next(3) == 0 ? 0 : 100000ul * (1 + random.Next(50));
+            released += walk->Wait(static_cast<int>(random.Next(kLanes)), timeout);
+            // A green lane lets a waiter straight through: not a spin there.
+            std::this_thread::sleep_for(microseconds(random.Next(200)));
+        }
+    });
+    EXPECT_EQ(waiting(), 0);
     // Threads still waiting at red lights when the crosswalk goes are let out.
-    std::atomic<long> releasedAtEnd{0};
-    std::vector<std::thread> last;
-    for (int w = 0; w < kWaiters; w++) {
-        walk->Red(w % kLanes);
-        last.emplace_back([&, w] { releasedAtEnd += walk->Wait(w % kLanes, 0); });
-    }
-    EXPECT_TRUE(soak::WaitUntil([&] { return allWaiting() == kWaiters; }));
-    delete walk;
-    for (std::thread& thread : last)
-        thread.join();
+    for (int lane = 0; lane < kLanes; lane++)
+        walk->Red(lane);
+    soak::Together(kWaiters + 1, [&](int w) {
+        if (w < kWaiters) {
+            releasedAtEnd += walk->Wait(w % kLanes, 0);
+            return;
+        }
+        EXPECT_TRUE(soak::WaitUntil([&] { return waiting() == kWaiters; }));
+        delete walk;
+    });
     EXPECT_EQ(releasedAtEnd, kWaiters);
-    soak::Report("crosswalk", {{"switches", switches}, {"waits", waits}, {"released", released}});
+    soak::Report("crosswalk", {{"released", released}});
     EXPECT_GT(released, 0);
 }
 
 // Teams of running threads are cancelled or aborted, round after round, some
-// first suspended and resumed, while some of their threads end by themselves.
+// first suspended and resumed, while one thread of each may end by itself.
 // Every thread is gone after each round; a cancelled thread runs Canceled()
 // exactly once, an aborted one never; deleting the team returns.
-enum Kind { SLEEPER, POLLER, WAITER, FINISHER };  // WAITER: at a red lane, cancel rounds only
-
-struct Counts {
-    std::atomic<long> entered{0}, finished{0};
-    std::atomic<long> canceled[4] = {};
-};
-
-class Worker : public ZoThread {
-  public:
-    Worker(Kind kind, Counts* counts, ZoCrosswalk* walk, unsigned long finishUs)
-        : ZoThread("worker"), kind(kind), counts(counts), walk(walk), finishUs(finishUs) {}
-    ~Worker() override { Halt(); }
-    void Process() override {
-        tid = gettid();
-        counts->entered++;
-        while (kind == SLEEPER)
-            mSnooze(2);
-        for (; kind == POLLER; uSnooze(20))
-            IsCanceled();
-        kind == WAITER ? (void)walk->Wait(0, 0) : (void)uSnooze(finishUs);
-        counts->finished++;
-    }
-    void Canceled() override { counts->canceled[kind]++; }
-    bool Parked() { return !IsRunning() || soak::Parked(tid); }
-
-    std::atomic<pid_t> tid{0};
-
-  private:
-    Kind kind;
-    Counts* counts;
-    ZoCrosswalk* walk;
-    unsigned long finishUs;
-};
-
-void TeamCancelAndAbortRunningTeams() {
-    ZoCrosswalk walk(1);  // lane 0 stays red
+void TeamsCancelledAndAborted() {
+    enum Kind { SLEEPER, POLLER, WAITER, FINISHER };  // WAITER: at a red lane, cancel rounds only
+    ZoCrosswalk walk(1);                              // lane 0 stays red
     soak::Random random(7);
     soak::Clock clock;
-    long rounds = 0, threads = 0, suspended = 0;
+    long rounds = 0;
     for (; clock.Running() || rounds < 4; rounds++) {
         bool aborting = rounds % 2 == 1;
-        Counts counts;
+        std::atomic<int> entered{0}, finished{0};
         ZoTeam team("soak");
-        std::vector<Worker*> workers;
-        long forever = 0;  // the threads that never end by themselves
+        std::vector<soak::Thread*> workers;
         int count = 4 + static_cast<int>(random.Next(5));
         for (int i = 0; i < count; i++) {
             // An aborted waiter would leave the crosswalk broken: none in abort rounds.
             Kind kind = i == 0 ? FINISHER : static_cast<Kind>(random.Next(aborting ? 2 : 3));
-            workers.push_back(new Worker(kind, &counts, &walk, random.Next(3000)));
-            forever += kind != FINISHER;
+            unsigned long finishUs = random.Next(3000);
+            workers.push_back(new soak::Thread([&, kind, finishUs](soak::Thread&) {
+                entered++;
+                while (kind == SLEEPER)
+                    mSnooze(2);
+                for (; kind == POLLER; uSnooze(20))
+                    IsCanceled();
+                kind == WAITER ? (void)walk.Wait(0, 0) : (void)uSnooze(finishUs);
+                finished++;
+            }));
             team.Attach(workers.back());
         }
         team.Run();
-        threads += count;
-        ASSERT_TRUE(soak::WaitUntil([&] { return counts.entered == count; }));
+        ASSERT_TRUE(soak::WaitUntil([&] { return entered == count; }));
+        auto all = [&](bool parked) {  // parked, or ended
+            return soak::WaitUntil([&] {
+                return std::all_of(workers.begin(), workers.end(), [&](soak::Thread* w) {
+                    return parked ? w->Parked() : !w->IsRunning();
+                });
+            });
+        };
         if (random.Next(4) == 0) {
             team.Suspend();
-            EXPECT_TRUE(soak::WaitUntil([&] {
-                return std::all_of(workers.begin(), workers.end(),
-                                   [](Worker* w) { return w->Parked(); });
-            }));
+            EXPECT_TRUE(all(true));
             team.Resume();
-            suspended++;
         }
         aborting ? team.Abort() : team.Cancel();
-        EXPECT_TRUE(soak::WaitUntil([&] {
-            return std::none_of(workers.begin(), workers.end(),
-                                [](Worker* w) { return w->IsRunning(); });
-        }));
-        EXPECT_EQ(counts.canceled[SLEEPER] + counts.canceled[POLLER] + counts.canceled[WAITER],
-                  aborting ? 0 : forever);
-        // A finisher either ended by itself or was ended; never both.
-        EXPECT_LE(counts.finished + counts.canceled[FINISHER], count - forever);
+        EXPECT_TRUE(all(false));
+        int canceled = 0;
+        for (int i = 1; i < count; i++)
+            canceled += workers[i]->canceled;
+        EXPECT_EQ(canceled, aborting ? 0 : count - 1);
+        // The finisher either ended by itself or was ended; never both.
+        EXPECT_LE(finished + workers[0]->canceled, 1);
     }  // the team deletes its threads
     EXPECT_EQ(walk.Waiting(0), 0);
-    soak::Report("team", {{"rounds", rounds}, {"threads", threads}, {"suspended", suspended}});
+    soak::Report("team", {{"rounds", rounds}});
 }
 
 // Jobs are paused and resumed over and over while they work, and every third
 // is stopped at a random moment, paused or not. A paused job makes at most the
 // step it was in; a job left to finish reports every milestone and ends at
 // 100 %; a stopped one runs Canceled() once.
-constexpr unsigned long kSteps = 200;
-
-class Stepper : public ZoJob {
-  public:
-    Stepper() : ZoJob("stepper") { SetMaxStep(kSteps); }
-    ~Stepper() override { Halt(); }
-    void DoIt() override {
-        for (unsigned long i = 0; i < kSteps; i++) {
-            pausedWaits += IsPaused();
-            steps++;
-            uSnooze(20);  // the work of one step
-            Milestone("step", 0);
-        }
-        done = true;
-    }
-    void Feedback(const char*, short value) override {
-        feedbacks++;
-        lastProgress = value;
-    }
-    void Canceled() override { canceled++; }
-
-    std::atomic<long> steps{0}, pausedWaits{0}, feedbacks{0};
-    std::atomic<short> lastProgress{0};
-    std::atomic<bool> done{false};
-    std::atomic<int> canceled{0};
-};
-
-void JobPausedAndResumedOverAndOver() {
+void JobsPausedAndResumed() {
+    constexpr long kSteps = 200;
     soak::Random random(3);
     soak::Clock clock;
-    long jobs = 0, pauses = 0, pausedWaits = 0;
+    long jobs = 0;
+    std::atomic<long> pausedWaits{0};
     for (; clock.Running() || jobs < 3; jobs++) {
-        Stepper job;
+        std::atomic<long> steps{0};
+        std::atomic<bool> done{false};
+        soak::Job job([&](soak::Job& self) {
+            for (long i = 0; i < kSteps; i++) {
+                pausedWaits += self.IsPaused();
+                steps++;
+                uSnooze(20);  // the work of one step
+                self.Milestone("step", 0);
+            }
+            done = true;
+        });
+        job.SetMaxStep(kSteps);
         bool stop = jobs % 3 == 2;
         unsigned stopAfter = random.Next(20);
         job.Start();
         // Stop() cancels only a body that has begun.
-        ASSERT_TRUE(soak::WaitUntil([&] { return job.IsRunning() || job.done; }));
-        for (unsigned cycle = 0; !job.done && !(stop && cycle == stopAfter); cycle++, pauses++) {
+        ASSERT_TRUE(soak::WaitUntil([&] { return job.IsRunning() || done; }));
+        for (unsigned cycle = 0; !done && !(stop && cycle == stopAfter); cycle++) {
             job.Pause();
-            long before = job.steps;
+            long before = steps;
             std::this_thread::sleep_for(microseconds(random.Next(2000)));
-            EXPECT_LE(job.steps, before + 1);           // at most the step it was in
+            EXPECT_LE(steps, before + 1);               // at most the step it was in
             if (stop && cycle + 1 == stopAfter) break;  // stopped while paused
             job.Resume();
             std::this_thread::sleep_for(microseconds(random.Next(3000)));
@@ -331,17 +255,16 @@ void JobPausedAndResumedOverAndOver() {
         if (stop) {
             job.Stop();
             EXPECT_FALSE(job.IsRunning());
-            EXPECT_EQ(job.canceled, job.done ? 0 : 1);
-        } else {
-            EXPECT_EQ(job.WaitEnd(), 0);
-            EXPECT_EQ(job.steps, static_cast<long>(kSteps));
-            EXPECT_EQ(job.feedbacks, static_cast<long>(kSteps));  // every milestone
-            EXPECT_EQ(job.lastProgress, 100);
-            EXPECT_EQ(job.canceled, 0);
+            EXPECT_EQ(job.canceled, done ? 0 : 1);
+            continue;
         }
-        pausedWaits += job.pausedWaits;
+        EXPECT_EQ(job.WaitEnd(), 0);
+        EXPECT_EQ(steps, kSteps);
+        EXPECT_EQ(job.feedbacks, kSteps);  // every milestone
+        EXPECT_EQ(job.lastProgress, 100);
+        EXPECT_EQ(job.canceled, 0);
     }
-    soak::Report("job", {{"jobs", jobs}, {"pauses", pauses}, {"paused_waits", pausedWaits}});
+    soak::Report("job", {{"jobs", jobs}, {"paused_waits", pausedWaits}});
     EXPECT_GT(pausedWaits, 0);
 }
 
@@ -352,12 +275,12 @@ void JobPausedAndResumedOverAndOver() {
 // lost: what the processes counted for themselves adds up to the shared total.
 constexpr int kSlots = 256;  // one per process of a round
 
+// `holder`: the pid inside the lock, 0 once it leaves properly; `total`: one
+// per turn, read and written back slowly; `recovered`: turns that found a
+// dead holder's mark; `turns`: each process's own count of its turns.
 struct Shared {
-    int32_t holder;  // pid inside the lock; 0 once it leaves properly
-    int32_t pad;
-    int64_t total;          // one per turn, read and written back slowly
-    int64_t recovered;      // turns that found a dead holder's mark
-    int64_t turns[kSlots];  // each process's own count of its turns
+    int32_t holder, pad;
+    int64_t total, recovered, turns[kSlots];
 };
 
 // Takes the lock. A dead holder's update may be half done: the total is
@@ -397,7 +320,7 @@ int Turns(const char* name, int slot, std::chrono::steady_clock::time_point* end
     return 1;
 }
 
-void ShMemoryProcessesKilledMidLockLoseNothing() {
+void ShMemoryProcessesKilledMidLock() {
     soak::Clock clock;
     soak::Random random(5);
     long rounds = 0, holdersKilled = 0, workersKilled = 0;
@@ -408,8 +331,7 @@ void ShMemoryProcessesKilledMidLockLoseNothing() {
         ZoShMemory memory(name.c_str(), sizeof(Shared));
         ASSERT_TRUE(memory.InitCheck());
         double seconds = std::min(2.0, std::max(soak::Seconds() - clock.Elapsed(), 0.3));
-        auto end =
-            std::chrono::steady_clock::now() + milliseconds(static_cast<long>(1000 * seconds));
+        auto end = std::chrono::steady_clock::now() + milliseconds(long(1000 * seconds));
         long holders = 0, killed = 0;
         std::vector<pid_t> workers;
         int slot = 0;
@@ -498,7 +420,7 @@ void WriteFile(const std::string& path) {
     close(fd);
 }
 
-void WatcherChurningDirectoryStaysAccounted(bool polling) {
+void WatcherOverChurn(bool polling) {
     char dir[] = "/tmp/zolib-soak-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     const std::string root = dir;
@@ -510,42 +432,22 @@ void WatcherChurningDirectoryStaysAccounted(bool polling) {
     ASSERT_TRUE(watcher.Run());
     soak::Clock clock;
     std::atomic<long> operations{0};
-    std::vector<std::thread> churners;
-    for (int c = 0; c < 2; c++) {
-        churners.emplace_back([&, c] {
-            soak::Random random(c + 11);
-            auto name = [&](const char* stem) {
-                return root + "/" + stem + std::to_string(random.Next(32));
-            };
-            for (; clock.Running(); operations++) {
-                switch (random.Next(8)) {
-                    case 0:
-                        rename(name("f").c_str(), name("f").c_str());
-                        break;
-                    case 1:
-                        unlink(name("f").c_str());
-                        break;
-                    case 2:
-                        mkdir(name("d").c_str(), 0755);
-                        break;
-                    case 3:
-                        rmdir(name("d").c_str());
-                        break;
-                    case 4:
-                        (void)!symlink(name("f").c_str(), name("l").c_str());
-                        break;
-                    case 5:
-                        unlink(name("l").c_str());
-                        break;
-                    default:
-                        WriteFile(name("f"));
-                }
-                if (random.Next(8) == 0) std::this_thread::sleep_for(microseconds(50));
-            }
-        });
-    }
-    for (std::thread& churner : churners)
-        churner.join();
+    soak::Together(2, [&](int c) {
+        soak::Random random(c + 11);
+        for (; clock.Running(); operations++) {
+            std::string n = std::to_string(random.Next(32)), f = root + "/f" + n,
+                        d = root + "/d" + n, l = root + "/l" + n;
+            int op = static_cast<int>(random.Next(8));
+            if (op == 0) rename(f.c_str(), (root + "/f" + std::to_string(random.Next(32))).c_str());
+            if (op == 1) unlink(f.c_str());
+            if (op == 2) mkdir(d.c_str(), 0755);
+            if (op == 3) rmdir(d.c_str());
+            if (op == 4) (void)!symlink(f.c_str(), l.c_str());
+            if (op == 5) unlink(l.c_str());
+            if (op >= 6) WriteFile(f);
+            if (random.Next(8) == 0) std::this_thread::sleep_for(microseconds(50));
+        }
+    });
     // Leave a known set (the directory itself stays: the watcher lists that one).
     for (const auto& entry : std::filesystem::directory_iterator(root))
         std::filesystem::remove_all(entry.path());
@@ -567,6 +469,96 @@ void WatcherChurningDirectoryStaysAccounted(bool polling) {
                  {{"churn_operations", operations}, {"added", added}, {"removed", removed}});
 }
 
+// Control sweep: random sequences of Suspend, Resume, Stop, Cancel and Abort,
+// with gaps from none to a few milliseconds, from three controllers, each on
+// a counting thread of its own. The thread ends up in the state of its last
+// effective call (parked and not counting, counting, or ended) and leaves
+// within bounds; a cancelled thread runs Canceled() once, an aborted one
+// never. Signals of one kind merge while pending: back-to-back calls are the
+// hard cases.
+enum Op { SUSPEND, RESUME, STOP, CANCEL, ABORT };
+
+long OneSequence(soak::Random& random) {
+    std::atomic<long> count{0};
+    // Rounds alternate a short sleep (the handlers then interrupt a
+    // cancellation point) with a short spin (ordinary code). Cancel() sets the
+    // stop flag before it cancels: a body that sees the flag gives the
+    // cancellation a moment to arrive before it leaves on its own.
+    soak::Thread thread([&](soak::Thread& self) {
+        for (; !self.IsStopped(); count++) {
+            IsCanceled();
+            for (volatile int i = 0; i < 20000 * (count % 2); i++) {
+            }
+            if (count % 2 == 0) uSnooze(30);
+        }
+        uSnooze(200);
+    });
+    if (!thread.Run() || !soak::WaitUntil([&] { return count > 0; })) {
+        ADD_FAILURE() << "counter never started";
+        return 0;
+    }
+    // What the calls so far must have left; `mayHaveLeft`: stopped while
+    // running, so that Cancel() may find the thread gone.
+    bool ended = false, aborted = false, suspended = false, stopped = false, mayHaveLeft = false;
+    std::string trail;
+    for (int length = 1 + static_cast<int>(random.Next(6)); trail.size() < size_t(length);) {
+        // Mostly suspensions and resumptions: the ends come last.
+        unsigned draw = random.Next(11);
+        Op op = draw < 8 ? Op(draw % 2) : Op(draw - 6);
+        trail += "SRTCA"[op];
+        static void (*const kCalls[])(ZoThread&) = {
+            [](ZoThread& t) { t.Suspend(); }, [](ZoThread& t) { t.Resume(); },
+            [](ZoThread& t) { t.Stop(); }, [](ZoThread& t) { t.Cancel(); },
+            [](ZoThread& t) { t.Abort(); }};
+        kCalls[op](thread);
+        if (!ended) {
+            suspended = op == SUSPEND || (suspended && op != RESUME);
+            stopped |= op == STOP;
+            ended = op == CANCEL || op == ABORT;
+            aborted = op == ABORT;
+            mayHaveLeft |= stopped && !suspended;
+        }
+        // Mostly none or microseconds, sometimes up to 3 ms.
+        unsigned gap = random.Next(10);
+        if (gap >= 5) uSnooze(gap < 8 ? random.Next(200) : random.Next(3000));
+    }
+    SCOPED_TRACE("calls " + trail);
+    if (ended) {
+        EXPECT_FALSE(thread.IsRunning());
+        EXPECT_LE(thread.canceled, aborted ? 0 : 1);
+    } else if (suspended && mayHaveLeft) {  // parked, or gone before
+        EXPECT_TRUE(soak::WaitUntil([&] { return thread.Parked(); }));
+    } else if (suspended) {  // parked, and no longer counting, until resumed
+        EXPECT_TRUE(thread.IsSuspended());
+        EXPECT_TRUE(soak::WaitUntil([&] { return soak::Parked(thread.kernelId); }));
+        long parked = count;
+        uSnooze(500);
+        EXPECT_EQ(count, parked);
+    } else if (stopped) {
+        EXPECT_TRUE(soak::WaitUntil([&] { return !thread.IsRunning(); }));
+    } else {
+        long before = count;
+        EXPECT_TRUE(soak::WaitUntil([&] { return count > before + 2; }));
+    }
+    // Whatever the state, the thread ends (the watchdog catches a hang),
+    // cancelled at most once.
+    thread.Resume();
+    thread.Cancel();
+    EXPECT_FALSE(thread.IsRunning());
+    EXPECT_LE(thread.canceled, 1);
+    return static_cast<long>(trail.size());
+}
+
+void ControlSweep() {
+    std::atomic<long> runs{0}, calls{0};
+    soak::Together(3, [&](int c) {
+        soak::Random random(17 + c);
+        for (soak::Clock clock; clock.Running() && !::testing::Test::HasFailure(); runs++)
+            calls += OneSequence(random);
+    });
+    soak::Report("ControlSweep", {{"runs", runs}, {"calls", calls}});
+}
+
 class Scenario : public ::testing::Test {
   public:
     explicit Scenario(void (*run)()) : run(run) {}
@@ -581,18 +573,20 @@ const struct {
     const char* name;
     void (*run)();
 } kScenarios[] = {
-    {"LooperSoak", "PostersAndPipeWritersLoseNothing", LooperPostersAndPipeWritersLoseNothing},
-    {"CrosswalkSoak", "RapidSwitchingReleasesEveryWaiter",
-     CrosswalkRapidSwitchingReleasesEveryWaiter},
-    {"TeamSoak", "CancelAndAbortRunningTeams", TeamCancelAndAbortRunningTeams},
-    {"JobSoak", "PausedAndResumedOverAndOver", JobPausedAndResumedOverAndOver},
-    {"ShMemorySoak", "ProcessesKilledMidLockLoseNothing",
-     ShMemoryProcessesKilledMidLockLoseNothing},
-    {"WatcherSoak", "Polling", [] { WatcherChurningDirectoryStaysAccounted(true); }},
-    {"WatcherSoak", "Notified", [] { WatcherChurningDirectoryStaysAccounted(false); }},
+    {"LooperSoak", "PostersAndPipeWritersLoseNothing", LooperPostersAndPipeWriters},
+    {"CrosswalkSoak", "RapidSwitchingReleasesEveryWaiter", CrosswalkRapidSwitching},
+    {"TeamSoak", "CancelAndAbortRunningTeams", TeamsCancelledAndAborted},
+    {"JobSoak", "PausedAndResumedOverAndOver", JobsPausedAndResumed},
+    {"ShMemorySoak", "ProcessesKilledMidLockLoseNothing", ShMemoryProcessesKilledMidLock},
+    {"WatcherSoak", "Polling", [] { WatcherOverChurn(true); }},
+    {"WatcherSoak", "Notified", [] { WatcherOverChurn(false); }},
+    {"ControlSweep", "EveryCallSequenceEndsInTheStateOfItsLastCall", ControlSweep},
+    {"CancelSweep", "NoDestructorOrCallLetsACancellationThrough", soak::CancelSweep},
 };
 
 const bool kRegistered = [] {
+    // Each test runs for its time, and a minute more before the watchdog ends it.
+    zotest::SetTestTimeLimit(std::chrono::seconds(60 + static_cast<long>(2 * soak::Seconds())));
     for (const auto& row : kScenarios) {
         ::testing::RegisterTest(
             row.suite, row.name, nullptr, nullptr, __FILE__, __LINE__,
