@@ -25,7 +25,8 @@ struct ZoNatsSubscription::State {
     ZoBag* batch[kBatch] = {};
     natsMsg* messages[kBatch] = {};
     int batched = 0;
-    std::mutex lock;  // guards the fields below
+    std::vector<natsMsg*> released;  // messages the looper is done with
+    std::mutex lock;                 // guards the fields below
     std::condition_variable ended;
     bool complete = false;  // no callback will run any more
     std::string error;
@@ -49,20 +50,53 @@ struct ZoNatsLooper::Acks {
         Owner* owner = nullptr;  // null once the subscription ended
         bool durable = false;
     };
-    std::mutex lock;                              // guards both below
-    std::unordered_map<ZoBag*, Carried> waiting;  // carriers posted, not taken
+    using Table = std::unordered_map<ZoBag*, Carried>;
+    std::mutex lock;  // guards the fields below
+    Table waiting;    // carriers posted, not taken
     // The bags whose handlers run, innermost last (a handler may Flush()).
     std::vector<Carried> handled;
+    // Entries of taken carriers, kept for the next ones: no allocation per
+    // message once the table has grown.
+    static constexpr size_t kSpare = 1024;
+    std::vector<Table::node_type> spare;
+    // Messages done with, released by the next delivery thread that posts
+    // (or with the looper): the client's release wakes its collector
+    // thread, work the looper's thread is spared.
+    std::vector<natsMsg*> done;
 
+    // Records a batch of carriers before it is posted, and takes the
+    // messages done with for the delivery thread to release.
     void Track(Owner* owner) {
-        std::lock_guard<std::mutex> guard(lock);
+        std::unique_lock<std::mutex> guard(lock);
         for (int i = 0; i < owner->batched; i++) {
-            Carried& entry = waiting[owner->batch[i]];
+            Carried entry{owner->messages[i], owner, owner->durable};
+            std::pair<Table::iterator, bool> placed;
+            if (spare.empty()) {
+                placed = waiting.emplace(owner->batch[i], entry);
+            } else {
+                Table::node_type node = std::move(spare.back());
+                spare.pop_back();
+                placed = Place(std::move(node), owner->batch[i], entry);
+            }
+            if (placed.second) continue;
             // Left by a carrier the box refused (deleted untaken), whose
             // address came back.
-            natsMsg_Destroy(entry.message);
-            entry = Carried{owner->messages[i], owner, owner->durable};
+            natsMsg_Destroy(placed.first->second.message);
+            placed.first->second = entry;
         }
+        owner->released.swap(done);
+        guard.unlock();
+        for (natsMsg* message : owner->released)
+            natsMsg_Destroy(message);
+        owner->released.clear();
+    }
+    std::pair<Table::iterator, bool> Place(Table::node_type node, ZoBag* bag,
+                                           const Carried& entry) {
+        node.key() = bag;
+        node.mapped() = entry;
+        auto result = waiting.insert(std::move(node));
+        if (!result.inserted) spare.push_back(std::move(result.node));
+        return {result.position, result.inserted};
     }
     // A bag leaves the box. Its message is taken out now, while the address
     // is still the bag's: once the bag is deleted it may belong to a new one.
@@ -77,7 +111,8 @@ struct ZoNatsLooper::Acks {
         bool carrier = it != waiting.end();
         if (carrier) {
             *taken = it->second;
-            waiting.erase(it);
+            Table::node_type node = waiting.extract(it);
+            if (spare.size() < kSpare) spare.push_back(std::move(node));
         }
         if (handling)
             handled.push_back(*taken);
@@ -90,10 +125,10 @@ struct ZoNatsLooper::Acks {
     void Acknowledge() {
         std::lock_guard<std::mutex> guard(lock);
         if (handled.empty()) return;
-        Carried done = handled.back();
+        Carried last = handled.back();
         handled.pop_back();
-        if (done.durable && done.owner != nullptr) natsMsg_Ack(done.message, nullptr);
-        natsMsg_Destroy(done.message);
+        if (last.durable && last.owner != nullptr) natsMsg_Ack(last.message, nullptr);
+        if (last.message != nullptr) done.push_back(last.message);
     }
     // The innermost handled bag is not a flat bag: it never reaches a
     // handler, is counted, and a durable one is not sent again.
@@ -124,8 +159,11 @@ struct ZoNatsLooper::Acks {
             natsMsg_Destroy(entry.second.message);
         for (Carried& entry : handled)
             natsMsg_Destroy(entry.message);
+        for (natsMsg* message : done)
+            natsMsg_Destroy(message);
         waiting.clear();
         handled.clear();
+        done.clear();
     }
 };
 
