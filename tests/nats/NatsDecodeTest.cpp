@@ -55,15 +55,20 @@ void BadPayloadsAreCountedNeverHandled(const std::string& url, uint64_t delivere
     EXPECT_EQ(sub.Delivered(), delivered);
 }
 
-TEST(NatsDecode, BadPayloadsAreCountedNeverHandled) {
-    ZO_NEED_NATS_SERVER();
+struct NatsDecode : ::testing::Test {
+    void SetUp() override {
+        if (zotest::NatsServerProgram().empty())
+            GTEST_SKIP() << "nats-server is not installed (Debian package nats-server)";
+    }
+};
+
+TEST_F(NatsDecode, BadPayloadsAreCountedNeverHandled) {
     zotest::NatsServer server({}, false);
     BadPayloadsAreCountedNeverHandled<ZoLooper>(server.Url(), 1);      // bags posted
     BadPayloadsAreCountedNeverHandled<ZoNatsLooper>(server.Url(), 4);  // messages posted
 }
 
-TEST(NatsDecode, DurableBagsAckedWhenHandledReleasedByEmpty) {
-    ZO_NEED_NATS_SERVER();
+TEST_F(NatsDecode, DurableBagsAckedWhenHandledReleasedByEmpty) {
     zotest::NatsServer server;
     ZoNatsLink link(server.Url().c_str());
     ASSERT_TRUE(link.AddStream("JOBS", "jobs")) << link.LastError();

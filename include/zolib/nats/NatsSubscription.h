@@ -27,8 +27,9 @@
 // (holding at most 64 bags), and messages queue in the client up to the
 // pending limits (by default 65536 messages or 64 MiB); beyond them the
 // client drops messages and counts them (Dropped()). A ZoNatsLooper's bags
-// waiting in its box hold their messages instead of bags. Memory therefore
-// stays bounded.
+// waiting in its box hold their messages instead of bags, and the messages
+// of bags handled are released at the next post (or with the looper), by the
+// delivery thread. Memory therefore stays bounded.
 //
 // Durable subscriptions (JetStream) need a ZoNatsLooper: a bag is
 // acknowledged only after its own handler returned on the looper's thread,
