@@ -1,6 +1,6 @@
 // Bags posted together and read from the message box in one burst: order,
 // Stop(), Flush(), Empty() and detaching in the middle of a burst, and the
-// hooks around each posted bag.
+// hooks around each posted bag (one may keep a bag from its handler).
 #include <zolib/messaging/Looper.h>
 
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@
 
 namespace {
 
-enum Action { kNone, kStop, kFlush, kEmpty, kDetach };
+enum Action { kNone, kStop, kFlush, kEmpty, kDetach, kSkip };
 constexpr unsigned long kLast = 99;  // its handler stops the loop
 
 class Burst : public ZoLooper {
@@ -43,10 +43,15 @@ class Burst : public ZoLooper {
                 DetachCurrentMessage();
                 break;
             case kNone:
+            case kSkip:
                 break;
         }
     }
-    void PostedTaken(ZoBag*, bool handle) override { hooks += handle ? 't' : 'd'; }
+    // kSkip: the hook keeps bag `at` from its handler.
+    bool PostedTaken(ZoBag* bag, bool handle) override {
+        hooks += handle ? 't' : 'd';
+        return !(handle && action == kSkip && bag->what == at);
+    }
     void PostedHandled() override { hooks += 'h'; }
 
     Action action = kNone;
@@ -68,6 +73,7 @@ TEST(LooperBurst, HandlersActingInTheMiddleOfABurst) {
         {kFlush, {1, 2, 3, 4, 5, 99, 100}, "ththtththththh"},
         {kEmpty, {1, 2, 3, 99}, "ththtdddhth"},
         {kDetach, {1, 2, 3, 4, 5, 99}, "thththththth"},
+        {kSkip, {1, 2, 4, 5, 99}, "ththtththth"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.action);
