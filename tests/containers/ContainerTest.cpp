@@ -1,6 +1,6 @@
 // ZoList and ZoStack against std::vector / std::deque models under random
-// operation sequences, and what the models do not see: capacity rules, the
-// comparator conventions and the FIFO's slot view.
+// operation sequences, then what the models do not see: bad sizes and
+// callbacks, and the FIFO's slot view.
 #include <zolib/containers/List.h>
 #include <zolib/containers/Stack.h>
 
@@ -9,8 +9,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -26,14 +27,8 @@ Items Of(ZoContainer& list) {
     return out;
 }
 
-int CompareInts(const void* left, const void* right) {
-    // Sort hands over pointers to slots, hence the double dereference.
-    int l = **static_cast<int*const*>(left), r = **static_cast<int*const*>(right);
-    return (l > r) - (l < r);
-}
-
-int MatchInt(const void* item, const void* key) {
-    return *static_cast<const int*>(item) == *static_cast<const int*>(key) ? 0 : 1;
+int Value(const void* item) {
+    return *static_cast<const int*>(item);
 }
 
 // The items and the capacity: an append or insert into a full array grows it
@@ -51,34 +46,28 @@ TEST(ListModel, RandomOperationSequences) {
             long size = static_cast<long>(model.size()), n = pick(size + 5) - 2;
             long at = pick(size + 3) - 1;  // -1 .. size + 1
             bool inside = at >= 0 && at < size, grows = size == capacity;
-            switch (pick(9)) {
-                case 0:
-                    ASSERT_EQ(list.AddItem(item), 1);
-                    model.push_back(item);
-                    capacity += grows ? std::max(block, 1L) : 0;
-                    break;
-                case 1:  // inserts inside only: never appends
-                    ASSERT_EQ(list.AddItem(at, item), inside ? 1 : 0);
-                    if (inside) model.insert(model.begin() + at, item);
-                    capacity += inside && grows ? std::max(block, 1L) : 0;
-                    break;
-                case 2:
-                    ASSERT_EQ(list.DelItem(at), inside ? 1 : 0);
-                    if (inside) model.erase(model.begin() + at);
-                    break;
-                case 3: {  // the first occurrence only, by identity or by value
-                    auto found = std::find(model.begin(), model.end(), item);
-                    long index = found == model.end() ? -1 : found - model.begin();
-                    int key = *static_cast<int*>(item);
-                    ASSERT_EQ(list.FindItem(item), index);
-                    ASSERT_EQ(list.FindItem(&key, MatchInt), index);
-                    ASSERT_EQ(list.HasItem(item), index >= 0);
-                    ASSERT_EQ(list.HasItem(&key, MatchInt), index >= 0);
-                    ASSERT_EQ(list.DelItem(item), index >= 0 ? 1 : 0);
-                    if (index >= 0) model.erase(found);
+            switch (pick(7)) {
+                case 0: {  // an append, or an insert inside only: that never appends
+                    bool append = pick(2) == 0, added = append || inside;
+                    ASSERT_EQ(append ? list.AddItem(item) : list.AddItem(at, item), added);
+                    if (added) model.insert(append ? model.end() : model.begin() + at, item);
+                    capacity += added && grows ? std::max(block, 1L) : 0;
                     break;
                 }
-                case 4: {  // another list or the list itself, at the end too
+                case 1: {  // a position, or the first occurrence of an item
+                    auto found = std::find(model.begin(), model.end(), item);
+                    long index = found == model.end() ? -1 : found - model.begin();
+                    int key = Value(item);
+                    auto match = [](const void* i, const void* k) { return Value(i) - Value(k); };
+                    ASSERT_EQ(list.FindItem(&key, match), index);
+                    ASSERT_EQ(list.HasItem(item), index >= 0);
+                    bool byIndex = pick(2) == 0;
+                    if (byIndex) index = inside ? at : -1;
+                    ASSERT_EQ(byIndex ? list.DelItem(at) : list.DelItem(item), index >= 0);
+                    if (index >= 0) model.erase(model.begin() + index);
+                    break;
+                }
+                case 2: {  // another list or the list itself, at the end too
                     ZoList other(0, 1);
                     for (long i = pick(3); i > 0; i--)
                         other.AddItem(&pool[pick(8)]);
@@ -90,24 +79,26 @@ TEST(ListModel, RandomOperationSequences) {
                     capacity = std::max(capacity, static_cast<long>(model.size()));
                     break;
                 }
-                case 5:
+                case 3:
                     if (pick(2) == 0) {
                         list.Reverse();
                         std::reverse(model.begin(), model.end());
-                    } else {
-                        list.Sort(CompareInts);
-                        std::sort(model.begin(), model.end(), [](void* l, void* r) {
-                            return *static_cast<int*>(l) < *static_cast<int*>(r);
+                    } else {  // the comparator gets pointers to slots
+                        list.Sort([](const void* l, const void* r) {
+                            return Value(*static_cast<void* const*>(l)) -
+                                   Value(*static_cast<void* const*>(r));
                         });
+                        std::sort(model.begin(), model.end(),
+                                  [](void* l, void* r) { return Value(l) < Value(r); });
                     }
                     break;
-                case 6:  // sizes around the item count, negative ones too
+                case 4:  // sizes around the item count, negative ones too
                     list.IncTo(n);
                     capacity = std::max(capacity, n);
                     list.IncBy(n);
                     capacity += std::max(n, 0L);
                     break;
-                case 7:
+                case 5:
                     list.DecBy(n);
                     capacity -= n > 0 && size <= capacity - n ? n : 0;
                     break;
@@ -126,8 +117,7 @@ TEST(ListModel, RandomOperationSequences) {
             }
             ASSERT_EQ(Of(list), model) << "run " << run << " step " << step;
             ASSERT_EQ(list.Length(), capacity) << "run " << run << " step " << step;
-            ASSERT_EQ(list.GetItem(list.Size()), nullptr);
-            ASSERT_EQ(list.GetItem(-1), nullptr);
+            ASSERT_TRUE(list.GetItem(list.Size()) == nullptr && list.GetItem(-1) == nullptr);
         }
         ZoList copy(&list);  // tight, items shared, growing by the source's block
         EXPECT_EQ(Of(copy), model);
@@ -137,126 +127,74 @@ TEST(ListModel, RandomOperationSequences) {
 }
 
 // Sizes whose byte count wraps or that no memory holds, null callbacks and
-// null sources are refused without harm.
-TEST(ContainerArguments, ImpossibleSizesAndNullsAreHarmless) {
+// null sources are refused without harm; Iterate reads the count before each
+// call, so it visits what the callback appends.
+TEST(ContainerArguments, BadSizesNullsAndAppendsDuringIterate) {
     // kWraps slots take exactly 2^N bytes on an N-bit host.
     const long kWraps = static_cast<long>(SIZE_MAX / sizeof(void*) + 1);
     ZoList list(0, 1), huge(0, kWraps);
     list.IncTo(kWraps + 1);
     list.IncBy(LONG_MAX);
     EXPECT_EQ(list.Length(), 0);
-    EXPECT_EQ(list.AddItem(&b) + list.AddItem(&a), 2);
-    EXPECT_EQ(huge.AddItem(&a), 0);
-    EXPECT_EQ(huge.Size(), 0);
+    EXPECT_EQ(huge.AddItem(&a) + huge.Size(), 0);
     EXPECT_FALSE(ZoStack(STACK_LIFO, 0, LONG_MAX).Push(&a));
-    EXPECT_EQ(list.FindItem(&a, nullptr), -1);
+    list.AddItem(&a);
     EXPECT_FALSE(list.HasItem(&a, nullptr));
     list.Sort(nullptr);
     list.Iterate(nullptr, nullptr);
-    EXPECT_EQ(Of(list), (Items{&b, &a}));
+    list.Iterate(
+        [](void* item, long index, void* data) {
+            if (index < 2) static_cast<ZoList*>(data)->AddItem(item);
+        },
+        &list);
+    EXPECT_EQ(Of(list), (Items{&a, &a, &a}));
     EXPECT_EQ(ZoList(static_cast<ZoList*>(nullptr)).AddItem(&a), 1);
     EXPECT_EQ(ZoStack(static_cast<ZoStack*>(nullptr)).Pop(), nullptr);
 }
 
-// Iterate reads the count before each call; sorting one item compares nothing.
-TEST(ContainerOrdering, IterateSeesAppendsAndOneItemIsNotCompared) {
-    ZoList list(0, 2);
-    for (int* item : {&a, &b, &c, &d})
-        list.AddItem(item);
-    std::vector<long> indexes;
-    list.Iterate(
-        [](void*, long index, void* data) {
-            auto* seen = static_cast<std::vector<long>*>(data);
-            seen->push_back(index);
-            if (index == 0) seen->push_back(-1);
-        },
-        &indexes);
-    EXPECT_EQ(indexes, (std::vector<long>{0, -1, 1, 2, 3}));
-    ZoList single(1, 1);
-    single.AddItem(&a);
-    single.Sort([](const void*, const void*) -> int {
-        ADD_FAILURE() << "comparator called for one item";
-        return 0;
-    });
-}
-
-// Both styles with a limit; AddItem appends like Push but ignores the limit.
-TEST(StackModel, PushPopPeekAddItemWithinTheLimit) {
-    std::mt19937 random(11);
-    for (T_STACK_STYLE style : {STACK_LIFO, STACK_FIFO})
-        for (long limit : {0L, 1L, 3L}) {
-            ZoStack stack(style, 2, 1);
-            stack.SetLimit(limit);
-            std::deque<void*> model;
-            // The item the style gives next, taken from `m`; null when empty.
-            auto take = [style](std::deque<void*>& m) -> void* {
-                if (m.empty()) return nullptr;
-                void* item = style == STACK_LIFO ? m.back() : m.front();
-                style == STACK_LIFO ? m.pop_back() : m.pop_front();
-                return item;
-            };
-            for (int step = 0; step < 400; step++) {
-                long pushAbove = step % 100 < 60 ? 1 : 3;  // fill, then drain
-                long draw = static_cast<long>(random() % 40);
-                void* item = &pool[draw % 4];
-                if (draw == 0) {
-                    ASSERT_EQ(stack.AddItem(item), 1);
-                    model.push_back(item);
-                } else if (draw == 1) {  // empties; a FIFO's head goes back to slot 0
-                    stack.Clean();
-                    model.clear();
-                } else if (draw % 4 > pushAbove) {
-                    bool room = limit == 0 || static_cast<long>(model.size()) < limit;
-                    ASSERT_EQ(stack.Push(item), room);
-                    if (room) model.push_back(item);
-                } else {
-                    void* want = take(model);
-                    ASSERT_EQ(stack.Peek(), want);
-                    ASSERT_EQ(stack.Pop(), want);
-                }
-                ASSERT_EQ(stack.Size(), static_cast<long>(model.size())) << style << " " << limit;
-                if (step % 50 == 49) {
-                    ZoStack copy(&stack);  // live items, style and limit
-                    ASSERT_EQ(copy.GetLimit(), limit);
-                    std::deque<void*> rest = model;
-                    do
-                        ASSERT_EQ(copy.Pop(), take(rest));
-                    while (!rest.empty());
-                }
-            }
-            EXPECT_EQ(stack.Pack(), false);  // drained: the head is back at slot 0
+// Stack scripts: a letter pushes that item ('-' when refused), '<' pops
+// ('.' when empty, '!' when Peek said otherwise), R reverses, P packs ('p'
+// when it moved anything), I lists the live slots, # the capacity, D keeps
+// two items (DecTo), B gives back three slots (DecBy), A adjusts, C empties,
+// K goes on with a copy.
+TEST(StackScript, StylesLimitsSlotsAndCopies) {
+    const struct {
+        T_STACK_STYLE style;
+        long initial, block, limit;
+        const char *script, *out;
+    } cases[] = {
+        {STACK_LIFO, 0, 2, 0, "abc#<<<<P", "#4cba."},
+        {STACK_FIFO, 0, 1, 0, "abc<K<<<P", "abc."},  // drained: the head is back at slot 0
+        {STACK_LIFO, 2, 1, 2, "abcK<c<<", "-bca"},
+        {STACK_FIFO, 3, 2, 0, "abc<RId#<<<", "a12#3cbd"},    // full: packs instead of growing
+        {STACK_FIFO, 6, 1, 0, "abcd<B#DA#<<<", "a#3#2bc."},  // packs before shrinking
+        {STACK_FIFO, 2, 1, 0, "ab<CPc<", "ac"},
+    };
+    for (const auto& row : cases) {
+        auto stack = std::make_unique<ZoStack>(row.style, row.initial, row.block);
+        stack->SetLimit(row.limit);
+        std::string out;
+        for (const char* op = row.script; *op != '\0'; op++) {
+            void* top = stack->Peek();
+            if (*op >= 'a' && *op <= 'd') out += stack->Push(&pool[*op - 'a']) ? "" : "-";
+            if (*op == '<') out += top != stack->Pop() ? '!' : top ? 'a' + Value(top) : '.';
+            if (*op == 'R') stack->Reverse();
+            if (*op == 'P') out += stack->Pack() ? "p" : "";
+            if (*op == 'D') stack->DecTo(2);
+            if (*op == 'B') stack->DecBy(3);
+            if (*op == 'A') stack->Adjust();
+            if (*op == 'C') stack->Clean();
+            if (*op == 'K') stack = std::make_unique<ZoStack>(stack.get());
+            if (*op == '#') out += "#" + std::to_string(stack->Length());
+            if (*op == 'I')
+                stack->Iterate(
+                    [](void*, long index, void* data) {
+                        *static_cast<std::string*>(data) += std::to_string(index);
+                    },
+                    &out);
         }
-}
-
-TEST(StackFifoSlots, HeadPackingAndShrinking) {
-    ZoStack queue(STACK_FIFO, 3, 2);
-    for (int* item : {&a, &b, &c})
-        queue.Push(item);
-    EXPECT_EQ(queue.Pop(), &a);
-    queue.Reverse();  // b, c in slots 1 and 2
-    std::vector<long> slots;
-    queue.Iterate([](void*, long index,
-                     void* data) { static_cast<std::vector<long>*>(data)->push_back(index); },
-                  &slots);
-    EXPECT_EQ(slots, (std::vector<long>{1, 2}));
-    EXPECT_TRUE(queue.Push(&d));  // full: packs instead of growing
-    EXPECT_EQ(queue.Length(), 3);
-    for (int* want : {&c, &b, &d})
-        EXPECT_EQ(queue.Pop(), want);
-    queue.Push(&a);  // drained: the head is back at slot 0
-    EXPECT_EQ(queue.GetItem(0), &a);
-    ZoStack shrink(STACK_FIFO, 6, 1);
-    for (int* item : {&a, &b, &c, &d})
-        shrink.Push(item);
-    shrink.Pop();
-    shrink.DecBy(3);
-    EXPECT_EQ(shrink.Length(), 3);
-    EXPECT_EQ(shrink.GetItem(0), &b);  // packed first
-    shrink.DecTo(2);                   // the two oldest live items stay
-    EXPECT_EQ(shrink.Length(), 2);
-    shrink.Adjust();
-    EXPECT_EQ(shrink.Pop(), &b);
-    EXPECT_EQ(shrink.Pop(), &c);
+        EXPECT_EQ(out, row.out) << row.script;
+    }
 }
 
 }  // namespace

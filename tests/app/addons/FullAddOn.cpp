@@ -1,19 +1,12 @@
 // Test add-on with the whole contract and one symbol of its own. Init and
-// Uninit count the calls on the probe they are given and answer from it; a
-// null probe is answered with -1 (Init) or -2 (Uninit).
+// Uninit take a counter: Init adds 1 to it and Uninit 100 (also to the counter
+// of the last Init, whatever Uninit is given), and each returns the new count;
+// a null counter is answered with -1 (Init) or -2 (Uninit).
 #include <zolib/app/AddOnExport.h>
-
-#include "Probe.h"
 
 namespace {
 
-// The probe of the last Init, told about the unload. Plain static data: the
-// add-on must stay unloadable (no unique symbols that pin it in memory).
-AddOnProbe* probe = nullptr;
-
-__attribute__((destructor)) void OnUnload() {
-    if (probe != nullptr) probe->unloaded = true;
-}
+int* last = nullptr;  // the counter of the last Init
 
 }  // namespace
 
@@ -31,13 +24,11 @@ ZOLIB_ADDON_COPYRIGHT("public domain");
 
 ZOLIB_ADDON_INIT(data) {
     if (data == nullptr) return -1;
-    probe = static_cast<AddOnProbe*>(data);
-    probe->inits++;
-    return probe->answer;
+    last = static_cast<int*>(data);
+    return *last += 1;
 }
 
 ZOLIB_ADDON_UNINIT(data) {
-    if (data == nullptr) return -2;
-    static_cast<AddOnProbe*>(data)->uninits++;
-    return static_cast<AddOnProbe*>(data)->answer + 1;
+    if (last != nullptr) *last += 100;
+    return data == nullptr ? -2 : *static_cast<int*>(data);
 }
