@@ -1,7 +1,8 @@
-// The receive path of a NATS subscription: whatever bytes arrive on a subject
-// are decoded into a bag (or refused), marked with the subject and reply they
-// came with and posted to a looper, which hands them to its handler. A bag
-// that comes out must be whole and carry exactly one subject item; a hostile
+// The receive path of a NATS subscription as a decoding looper runs it: an
+// empty bag is posted for the message, and when the looper takes it the
+// bytes are decoded into it (or refused, and the handler never sees it) and
+// marked with the subject and reply they came with. A bag that reaches the
+// handler must be whole and carry exactly one subject item; a hostile
 // compressed form must not make the decoder ask for a huge block.
 #include <zolib/messaging/Looper.h>
 
@@ -26,19 +27,29 @@ class Sink : public ZoLooper {
             abort();
         handled++;
     }
-    int handled = 0;
+    bool PostedTaken(ZoBag* bag, bool handling) override {
+        if (!handling) return true;
+        if (!zonats::DecodeInto(bag, data, size)) {
+            refused++;
+            return false;
+        }
+        zonats::MarkArrival(bag, kSubject, size % 2 == 0 ? "_INBOX.reply" : nullptr);
+        return true;
+    }
+    const char* data = nullptr;
+    size_t size = 0;
+    int handled = 0, refused = 0;
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Sink sink;
-    ZoBag* bag = zonats::Decode(reinterpret_cast<const char*>(data), size);
-    if (bag == nullptr) return 0;
-    zonats::MarkArrival(bag, kSubject, size % 2 == 0 ? "_INBOX.reply" : nullptr);
-    int before = sink.handled;
-    sink.PostMessage(bag, false);
-    sink.Flush();  // the handler runs here, on this thread
-    if (sink.handled != before + 1) abort();
+    sink.data = reinterpret_cast<const char*>(data);
+    sink.size = size;
+    int before = sink.handled + sink.refused;
+    sink.PostMessage(new ZoBag(0, zonats::ItemRoom(sink.data, size)), false);
+    sink.Flush();  // taken and handled here, on this thread
+    if (sink.handled + sink.refused != before + 1) abort();
     return 0;
 }

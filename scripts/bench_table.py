@@ -56,6 +56,8 @@ ROWS = [
      "mutex+condvar gate", "speed", "median", None),
     ("7  NATS publish, handled by a looper", "BM_NatsPublish_ZoLib", "BM_NatsPublish_raw",
      "raw publish, counting callback", "speed", "real", (">=", 0.8)),
+    ("7  NATS publish, a plain ZoLooper", "BM_NatsPublishPlain_ZoLib", "BM_NatsPublish_raw",
+     "raw publish, counting callback", "speed", "real", None),
     ("7  NATS request/reply of a bag", "BM_NatsRequest_ZoLib", "BM_NatsRequest_raw",
      "raw request/reply", "time", "real", ("<=", 1.2)),
     ("7  Same bags through a local ZoPipe", "BM_NatsPipe_ZoLib", "BM_NatsPublish_raw",

@@ -156,12 +156,17 @@ ZOLIB_UNWOUND bool ZoLooper::TakeWaiting() {
 }
 
 ZOLIB_UNWOUND void ZoLooper::HandlePosted() {
-    PostedTaken(current, true);
+    if (!PostedTaken(current, true)) {
+        DropCurrent();
+        return;
+    }
     HandleCurrent();
     PostedHandled();
 }
 
-void ZoLooper::PostedTaken(ZoBag*, bool) {}
+bool ZoLooper::PostedTaken(ZoBag*, bool) {
+    return true;
+}
 
 void ZoLooper::PostedHandled() {}
 

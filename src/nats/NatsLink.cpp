@@ -52,6 +52,9 @@ jsCtx* ZoNatsLink::State::JetStream() {
 
 namespace {
 
+// The largest flat form a publishing thread keeps a block for.
+constexpr size_t kKeptBlock = 64 * 1024;
+
 void Reconnected(natsConnection*, void* closure) {
     static_cast<ZoNatsLink::State*>(closure)->reconnects++;
 }
@@ -157,10 +160,15 @@ const char* ZoNatsLink::LastError() {
 bool ZoNatsLink::Publish(const char* subject, ZoBag* bag, bool zip) {
     if (state->connection == nullptr) return state->Fail("not connected");
     if (subject == nullptr || bag == nullptr) return state->Fail("no subject or no bag");
-    std::string bytes;
-    if (!zonats::Encode(bag, zip, &bytes)) return state->Fail("the bag could not be compressed");
-    natsStatus s = natsConnection_Publish(state->connection, subject, bytes.data(),
-                                          static_cast<int>(bytes.size()));
+    // The flat form goes into a block the thread keeps between publishes
+    // (the client copies the bytes), unless it grew large.
+    thread_local std::string bytes;
+    bool encoded = zonats::Encode(bag, zip, &bytes);
+    natsStatus s = encoded ? natsConnection_Publish(state->connection, subject, bytes.data(),
+                                                    static_cast<int>(bytes.size()))
+                           : NATS_OK;
+    if (bytes.capacity() > kKeptBlock) std::string().swap(bytes);
+    if (!encoded) return state->Fail("the bag could not be compressed");
     return s == NATS_OK || state->Fail("publish", s);
 }
 

@@ -10,78 +10,160 @@
 #include "internal/LinkState.h"
 #include "internal/Wire.h"
 
-// ---- the acknowledging looper ----
+struct ZoNatsSubscription::State {
+    ZoNatsLink* link = nullptr;
+    ZoLooper* looper = nullptr;
+    // A ZoNatsLooper's: the looper decodes the messages on its own thread.
+    ZoNatsLooper::Acks* carrying = nullptr;
+    bool durable = false;
+    natsSubscription* sub = nullptr;
+    std::atomic<uint64_t> delivered{0}, malformed{0};
+    // Bags made while more messages waited in the client, not posted yet,
+    // with their messages when the looper decodes them; the delivery
+    // thread's.
+    static constexpr int kBatch = 64;
+    ZoBag* batch[kBatch] = {};
+    natsMsg* messages[kBatch] = {};
+    int batched = 0;
+    std::vector<natsMsg*> released;  // messages the looper is done with
+    std::mutex lock;                 // guards the fields below
+    std::condition_variable ended;
+    bool complete = false;  // no callback will run any more
+    std::string error;
+
+    // Hands the batch to the looper in one post.
+    void Post();
+
+    bool Fail(const char* what, natsStatus s) {
+        std::lock_guard<std::mutex> guard(lock);
+        error = std::string(what) + ": " + zonats::StatusText(s);
+        return false;
+    }
+};
+
+// ---- the decoding, acknowledging looper ----
 
 struct ZoNatsLooper::Acks {
-    struct Pending {
+    using Owner = ZoNatsSubscription::State;
+    struct Carried {
         natsMsg* message = nullptr;
-        const void* owner = nullptr;  // the subscription's state
+        Owner* owner = nullptr;  // null once the subscription ended
+        bool durable = false;
     };
-    std::mutex lock;                              // guards both below
-    std::unordered_map<ZoBag*, Pending> pending;  // posted durable bags
+    using Table = std::unordered_map<ZoBag*, Carried>;
+    std::mutex lock;  // guards the fields below
+    Table waiting;    // carriers posted, not taken
     // The bags whose handlers run, innermost last (a handler may Flush()).
-    std::vector<Pending> handled;
+    std::vector<Carried> handled;
+    // Entries of taken carriers, kept for the next ones: no allocation per
+    // message once the table has grown.
+    static constexpr size_t kSpare = 1024;
+    std::vector<Table::node_type> spare;
+    // Messages done with, released by the next delivery thread that posts
+    // (or with the looper): the client's release wakes its collector
+    // thread, work the looper's thread is spared.
+    std::vector<natsMsg*> done;
 
-    void Track(ZoBag* bag, natsMsg* message, const void* owner) {
-        std::lock_guard<std::mutex> guard(lock);
-        pending[bag] = Pending{message, owner};
+    // Records a batch of carriers before it is posted, and takes the
+    // messages done with for the delivery thread to release.
+    void Track(Owner* owner) {
+        std::unique_lock<std::mutex> guard(lock);
+        for (int i = 0; i < owner->batched; i++) {
+            Carried entry{owner->messages[i], owner, owner->durable};
+            std::pair<Table::iterator, bool> placed;
+            if (spare.empty()) {
+                placed = waiting.emplace(owner->batch[i], entry);
+            } else {
+                Table::node_type node = std::move(spare.back());
+                spare.pop_back();
+                placed = Place(std::move(node), owner->batch[i], entry);
+            }
+            if (placed.second) continue;
+            // Left by a carrier the box refused (deleted untaken), whose
+            // address came back.
+            natsMsg_Destroy(placed.first->second.message);
+            placed.first->second = entry;
+        }
+        owner->released.swap(done);
+        guard.unlock();
+        for (natsMsg* message : owner->released)
+            natsMsg_Destroy(message);
+        owner->released.clear();
+    }
+    std::pair<Table::iterator, bool> Place(Table::node_type node, ZoBag* bag,
+                                           const Carried& entry) {
+        node.key() = bag;
+        node.mapped() = entry;
+        auto result = waiting.insert(std::move(node));
+        if (!result.inserted) spare.push_back(std::move(result.node));
+        return {result.position, result.inserted};
     }
     // A bag leaves the box. Its message is taken out now, while the address
     // is still the bag's: once the bag is deleted it may belong to a new one.
-    // One that is not handled goes unacknowledged (it comes again); a bag
-    // that is not a durable one is still pushed, to keep the pairs with
-    // Acknowledge().
-    void Take(ZoBag* bag, bool handling) {
+    // A handled bag is pushed, a carrier or not, to keep the pairs with
+    // Acknowledge(); its message stays there until the handler returned. One
+    // that is not handled releases its message unacknowledged (it comes
+    // again). True, with what it carries, for a carrier.
+    bool Take(ZoBag* bag, bool handling, Carried* taken) {
         std::lock_guard<std::mutex> guard(lock);
-        Pending taken;
-        auto it = pending.find(bag);
-        if (it != pending.end()) {
-            taken = it->second;
-            pending.erase(it);
+        *taken = Carried{};
+        auto it = waiting.find(bag);
+        bool carrier = it != waiting.end();
+        if (carrier) {
+            *taken = it->second;
+            Table::node_type node = waiting.extract(it);
+            if (spare.size() < kSpare) spare.push_back(std::move(node));
         }
         if (handling)
-            handled.push_back(taken);
+            handled.push_back(*taken);
         else
-            natsMsg_Destroy(taken.message);
+            natsMsg_Destroy(taken->message);
+        return carrier;
     }
-    // After the handler: acknowledges the innermost handled bag's message.
+    // After the handler: acknowledges the innermost handled bag's message
+    // when it is a durable one whose subscription is still there.
     void Acknowledge() {
         std::lock_guard<std::mutex> guard(lock);
         if (handled.empty()) return;
-        natsMsg* message = handled.back().message;
+        Carried last = handled.back();
         handled.pop_back();
-        if (message == nullptr) return;
-        natsMsg_Ack(message, nullptr);
-        natsMsg_Destroy(message);
+        if (last.durable && last.owner != nullptr) natsMsg_Ack(last.message, nullptr);
+        if (last.message != nullptr) done.push_back(last.message);
     }
-    // Forgets an ending subscription's bags, those being handled included:
-    // their messages go unacknowledged (an acknowledgement needs the
-    // subscription).
-    void Forget(const void* owner) {
+    // The innermost handled bag is not a flat bag: it never reaches a
+    // handler, is counted, and a durable one is not sent again.
+    void Reject() {
         std::lock_guard<std::mutex> guard(lock);
-        for (auto it = pending.begin(); it != pending.end();) {
-            if (it->second.owner == owner) {
-                natsMsg_Destroy(it->second.message);
-                it = pending.erase(it);
-            } else {
-                ++it;
-            }
+        Carried bad = handled.back();
+        handled.pop_back();
+        if (bad.owner != nullptr) {
+            bad.owner->malformed++;
+            if (bad.durable) natsMsg_Term(bad.message, nullptr);
         }
-        for (Pending& entry : handled) {
-            if (entry.owner != owner) continue;
-            natsMsg_Destroy(entry.message);
-            entry = Pending{};
-        }
+        natsMsg_Destroy(bad.message);
+    }
+    // An ending subscription's bags stay: still decoded and handled, but
+    // durable ones go unacknowledged (an acknowledgement needs the
+    // subscription).
+    void Forget(const Owner* owner) {
+        std::lock_guard<std::mutex> guard(lock);
+        for (auto& entry : waiting)
+            if (entry.second.owner == owner) entry.second.owner = nullptr;
+        for (Carried& entry : handled)
+            if (entry.owner == owner) entry.owner = nullptr;
     }
     // Everything left, unacknowledged.
     void Clear() {
         std::lock_guard<std::mutex> guard(lock);
-        for (auto& entry : pending)
+        for (auto& entry : waiting)
             natsMsg_Destroy(entry.second.message);
-        for (Pending& entry : handled)
+        for (Carried& entry : handled)
             natsMsg_Destroy(entry.message);
-        pending.clear();
+        for (natsMsg* message : done)
+            natsMsg_Destroy(message);
+        waiting.clear();
         handled.clear();
+        done.clear();
     }
 };
 
@@ -94,8 +176,22 @@ ZoNatsLooper::~ZoNatsLooper() {
     delete acks;
 }
 
-void ZoNatsLooper::PostedTaken(ZoBag* bag, bool handled) {
-    acks->Take(bag, handled);
+bool ZoNatsLooper::PostedTaken(ZoBag* bag, bool handled) {
+    Acks::Carried taken;
+    if (!acks->Take(bag, handled, &taken) || !handled) return true;
+    // The carrier gets its bag here, on the thread that handles it. The
+    // message stays alive in the handled list until the handler returned
+    // (nothing else releases it meanwhile); the reply subject of a stored
+    // message is the server's ack subject.
+    natsMsg* message = taken.message;
+    if (zonats::DecodeInto(bag, natsMsg_GetData(message),
+                           static_cast<size_t>(natsMsg_GetDataLength(message)))) {
+        zonats::MarkArrival(bag, natsMsg_GetSubject(message),
+                            taken.durable ? nullptr : natsMsg_GetReply(message));
+        return true;
+    }
+    acks->Reject();
+    return false;
 }
 
 void ZoNatsLooper::PostedHandled() {
@@ -104,60 +200,36 @@ void ZoNatsLooper::PostedHandled() {
 
 // ---- subscriptions ----
 
-struct ZoNatsSubscription::State {
-    ZoNatsLink* link = nullptr;
-    ZoLooper* looper = nullptr;
-    ZoNatsLooper::Acks* acking = nullptr;  // durable subscriptions only
-    natsSubscription* sub = nullptr;
-    std::atomic<uint64_t> delivered{0}, malformed{0};
-    // Bags made while more messages waited in the client, not posted yet;
-    // the delivery thread's.
-    static constexpr int kBatch = 64;
-    ZoBag* batch[kBatch] = {};
-    int batched = 0;
-    std::mutex lock;  // guards the fields below
-    std::condition_variable ended;
-    bool complete = false;  // no callback will run any more
-    std::string error;
+using SubState = ZoNatsSubscription::State;
 
-    // Hands the batch to the looper in one post.
-    void Post() {
-        if (batched == 0) return;
-        delivered += static_cast<uint64_t>(batched);
-        looper->PostMessages(batch, batched);
-        batched = 0;
-    }
-
-    bool Fail(const char* what, natsStatus s) {
-        std::lock_guard<std::mutex> guard(lock);
-        error = std::string(what) + ": " + zonats::StatusText(s);
-        return false;
-    }
-};
+void SubState::Post() {
+    if (batched == 0) return;
+    if (carrying != nullptr) carrying->Track(this);
+    delivered += static_cast<uint64_t>(batched);
+    looper->PostMessages(batch, batched);
+    batched = 0;
+}
 
 namespace {
 
-using SubState = ZoNatsSubscription::State;
-
-// Takes one message into the batch (a bag) or the counts (a bad payload).
+// Takes one message into the batch: an empty carrier bag for a looper that
+// decodes it, else the bag itself, or the count of bad payloads.
 void Take(SubState* st, natsMsg* message) {
-    ZoBag* bag = zonats::Decode(natsMsg_GetData(message),
-                                static_cast<size_t>(natsMsg_GetDataLength(message)));
+    const char* data = natsMsg_GetData(message);
+    size_t length = static_cast<size_t>(natsMsg_GetDataLength(message));
+    if (st->carrying != nullptr) {
+        st->messages[st->batched] = message;
+        st->batch[st->batched++] = new ZoBag(0, zonats::ItemRoom(data, length));
+        return;
+    }
+    ZoBag* bag = zonats::Decode(data, length);
     if (bag == nullptr) {
         st->malformed++;
-        // A durable message that can never become a bag is not sent again.
-        if (st->acking != nullptr) natsMsg_Term(message, nullptr);
         natsMsg_Destroy(message);
         return;
     }
-    if (st->acking != nullptr) {
-        // The reply subject of a stored message is the server's ack subject.
-        zonats::MarkArrival(bag, natsMsg_GetSubject(message), nullptr);
-        st->acking->Track(bag, message, st);
-    } else {
-        zonats::MarkArrival(bag, natsMsg_GetSubject(message), natsMsg_GetReply(message));
-        natsMsg_Destroy(message);
-    }
+    zonats::MarkArrival(bag, natsMsg_GetSubject(message), natsMsg_GetReply(message));
+    natsMsg_Destroy(message);
     st->batch[st->batched++] = bag;
 }
 
@@ -187,6 +259,7 @@ ZoNatsSubscription::ZoNatsSubscription(ZoNatsLink* link, const char* subject, Zo
     : state(new State) {
     state->link = link;
     state->looper = looper;
+    if (auto* decoding = dynamic_cast<ZoNatsLooper*>(looper)) state->carrying = decoding->acks;
     if (link == nullptr || !link->InitCheck() || looper == nullptr || subject == nullptr) {
         state->Fail("subscribe", NATS_INVALID_ARG);
         return;
@@ -209,7 +282,8 @@ ZoNatsSubscription::ZoNatsSubscription(ZoNatsLink* link, const char* subject, Zo
     : state(new State) {
     state->link = link;
     state->looper = looper;
-    state->acking = looper != nullptr ? looper->acks : nullptr;
+    state->carrying = looper != nullptr ? looper->acks : nullptr;
+    state->durable = true;
     jsCtx* js = link != nullptr && link->InitCheck() ? link->state->JetStream() : nullptr;
     if (js == nullptr || looper == nullptr || subject == nullptr || stream == nullptr ||
         durable == nullptr) {
@@ -259,10 +333,12 @@ ZoNatsSubscription::~ZoNatsSubscription() {
             std::unique_lock<std::mutex> guard(state->lock);
             state->ended.wait(guard, [this] { return state->complete; });
         }
-        natsSubscription_Destroy(state->sub);
         state->Post();  // none left after a completion
     }
-    if (state->acking != nullptr) state->acking->Forget(state);
+    // Bags still waiting no longer reach this state, nor acknowledge through
+    // the subscription once it is gone.
+    if (state->carrying != nullptr) state->carrying->Forget(state);
+    if (state->sub != nullptr) natsSubscription_Destroy(state->sub);
     delete state;
 }
 

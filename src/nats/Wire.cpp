@@ -23,27 +23,34 @@ bool Encode(ZoBag* bag, bool zip, std::string* out) {
     return true;
 }
 
-ZoBag* Decode(const char* data, size_t length) {
-    if (data == nullptr || !IsABag(data, static_cast<long>(length)) || length < 8) return nullptr;
+bool DecodeInto(ZoBag* bag, const char* data, size_t length) {
+    if (data == nullptr || !IsABag(data, static_cast<long>(length)) || length < 8) return false;
     if (data[3] != 0) {
         const unsigned char* b = reinterpret_cast<const unsigned char*>(data) + 4;
         uint64_t body = b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint64_t>(b[3]) << 24;
         uint64_t bound = static_cast<uint64_t>(length) * kMaxRatio + 64;
-        if (body > bound || body > kMaxBody) return nullptr;
+        if (body > bound || body > kMaxBody) return false;
     }
+    return bag->Unflatten(data, length);
+}
+
+int ItemRoom(const char* data, size_t length) {
     // Room for the items and the two arrival items from the start, so that
     // marking the arrival does not grow the list. The count is only a hint
     // here (Unflatten checks it), bounded by the bytes an item takes at least.
     int count = 0;
-    if (!PeekInFlatBag(data, static_cast<long>(length), nullptr, nullptr, nullptr, &count) ||
+    if (data == nullptr ||
+        !PeekInFlatBag(data, static_cast<long>(length), nullptr, nullptr, nullptr, &count) ||
         count < 0 || static_cast<size_t>(count) > length / kLeastItem)
         count = 0;
-    ZoBag* bag = new ZoBag(0, count + 2);
-    if (!bag->Unflatten(data, length)) {
-        delete bag;
-        return nullptr;
-    }
-    return bag;
+    return count + 2;
+}
+
+ZoBag* Decode(const char* data, size_t length) {
+    ZoBag* bag = new ZoBag(0, ItemRoom(data, length));
+    if (DecodeInto(bag, data, length)) return bag;
+    delete bag;
+    return nullptr;
 }
 
 void MarkArrival(ZoBag* bag, const char* subject, const char* reply) {

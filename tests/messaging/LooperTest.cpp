@@ -71,8 +71,12 @@ class Recorder : public ZoLooper {
         ++messages;
     }
     void DataReceived(char* data, unsigned int length) override { raw.emplace_back(data, length); }
-    // 't' a posted bag taken to be handled, 'd' to be dropped, 'h' handled.
-    void PostedTaken(ZoBag*, bool handle) override { hooks += handle ? 't' : 'd'; }
+    // 't' a posted bag taken to be handled, 'd' to be dropped, 'h' handled;
+    // with skipThird, the bag 3 is kept from its handler.
+    bool PostedTaken(ZoBag* bag, bool handle) override {
+        hooks += handle ? 't' : 'd';
+        return !(handle && skipThird && bag->what == 3);
+    }
     void PostedHandled() override { hooks += 'h'; }
 
     // Waits for the loop to end by itself, then joins it.
@@ -90,6 +94,7 @@ class Recorder : public ZoLooper {
 
     bool initResult = true;
     int timeOutsUntilStop = -1;
+    bool skipThird = false;
     std::function<void(ZoBag*)> onMessage;
     Whats whats;
     std::vector<std::string> raw;
@@ -342,9 +347,10 @@ TEST(LooperChannels, DataBagsDamagePriorityAndTheEnd) {
 }
 
 // Bags posted in one write are read in one burst; a handler stops, flushes,
-// empties or detaches in the middle of it.
+// empties or detaches in the middle of it, or the hook keeps one from its
+// handler.
 TEST(LooperBurst, HandlersActingInTheMiddleOfABurst) {
-    enum Action { kNone, kStop, kFlush, kEmpty, kDetach };
+    enum Action { kNone, kStop, kFlush, kEmpty, kDetach, kSkip };
     const struct {
         Action action;
         Whats whats;
@@ -356,10 +362,12 @@ TEST(LooperBurst, HandlersActingInTheMiddleOfABurst) {
         {kFlush, {1, 2, 3, 4, 5, 99, 100}, "ththtththththh"},
         {kEmpty, {1, 2, 3, 99}, "ththtdddhth"},
         {kDetach, {1, 2, 3, 4, 5, 99}, "thththththth"},
+        {kSkip, {1, 2, 4, 5, 99}, "ththtththth"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.action);
         Recorder looper;
+        looper.skipThird = c.action == kSkip;
         std::unique_ptr<ZoBag> kept;
         looper.onMessage = [&](ZoBag* message) {
             bool third = message->what == 3;

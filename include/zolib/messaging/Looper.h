@@ -123,8 +123,10 @@ class ZOLIB_API ZoLooper : public ZoThread, public ZoMultiplexer, public ZoLocke
     // Called for every bag taken out of the message box (by the loop,
     // Flush() or Empty()) on the thread that takes it, while the bag is
     // alive: before its handler runs (`handled` true) or before it is
-    // deleted unhandled (false). Nothing here.
-    virtual void PostedTaken(ZoBag* bag, bool handled);
+    // deleted unhandled (false). Returning false when `handled` is true
+    // skips the handler: the bag is deleted unhandled and PostedHandled()
+    // is not called for it. True here.
+    virtual bool PostedTaken(ZoBag* bag, bool handled);
     // Called after the handler of a bag announced by PostedTaken(bag, true)
     // returned; not when the thread was cancelled or aborted inside it.
     // Nothing here.

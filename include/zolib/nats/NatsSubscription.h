@@ -1,32 +1,43 @@
 // ZoNatsSubscription: bags arriving on a NATS subject, handed to a looper.
 //
 // How a message reaches the looper: the client library calls the
-// subscription on its own delivery thread (one per subscription). There the
-// payload is unflattened into a new bag (plain or compressed flat form); the
-// bag gets its arrival items ("_nats.subject", and "_nats.reply" when the
-// sender waits for an answer, see NatsLink.h) and is posted to the looper.
-// While more messages wait in the client, bags gather (up to 64) and are
-// posted together with PostMessages(): one write and one wake-up of the loop
-// for the lot. The last one waiting goes at once, so no bag is held back for
-// a later message. From then on it is exactly a posted bag: it reaches
-// MessageReceived() on the looper's own thread, in arrival order, the looper
-// owns it and deletes it after the handler unless the handler detaches it.
-// The handler answers a request with link->Reply(bag, answer). A payload
-// that is not a whole flat bag is dropped and counted (Malformed()); no
-// handler sees it.
+// subscription on its own delivery thread (one per subscription), which
+// posts one bag per message to the looper. While more messages wait in the
+// client, bags gather (up to 64) and are posted together with
+// PostMessages(): one write and one wake-up of the loop for the lot. The last
+// one waiting goes at once, so no bag is held back for a later message. From
+// then on it is exactly a posted bag: it reaches MessageReceived() on the
+// looper's own thread, in arrival order, the looper owns it and deletes it
+// after the handler unless the handler detaches it. Every bag carries its
+// arrival items ("_nats.subject", and "_nats.reply" when the sender waits
+// for an answer, see NatsLink.h); the handler answers a request with
+// link->Reply(bag, answer). A payload that is not a whole flat bag (plain or
+// compressed) is dropped and counted (Malformed()); no handler sees it.
+// Where the payload becomes a bag depends on the looper:
+// - a ZoNatsLooper decodes it on its own thread: the delivery thread posts
+//   an empty bag that holds the message's place, and the looper fills it
+//   from the message when it takes the bag, just before the handler. The
+//   delivery thread only relays, and the bag is made and freed on one
+//   thread. Delivered() then counts every message posted, Malformed() the
+//   ones found bad when the looper took them.
+// - any other looper gets the bag made on the delivery thread; bad payloads
+//   are counted there and never posted, so Delivered() counts bags.
 //
 // Slow loopers: while the looper's box is full the delivery thread waits
 // (holding at most 64 bags), and messages queue in the client up to the
 // pending limits (by default 65536 messages or 64 MiB); beyond them the
-// client drops messages and counts them (Dropped()). Memory therefore stays
-// bounded.
+// client drops messages and counts them (Dropped()). A ZoNatsLooper's bags
+// waiting in its box hold their messages instead of bags, and the messages
+// of bags handled are released at the next post (or with the looper), by the
+// delivery thread. Memory therefore stays bounded.
 //
 // Durable subscriptions (JetStream) need a ZoNatsLooper: a bag is
 // acknowledged only after its own handler returned on the looper's thread,
-// bag by bag within a burst too, so a bag that was never handled (the
-// process died, the looper was destroyed with bags queued, Empty() threw
-// them away) is delivered again; the stream keeps what was published while
-// the subscriber was away. Delivery is then at least once: a handler may see
+// bag by bag within a burst too, whether or not the handler detached it, so
+// a bag that was never handled (the process died, the looper was destroyed
+// with bags queued, Empty() threw them away) is delivered again, a payload
+// that can never become a bag is not. The stream keeps what was published
+// while the subscriber was away. Delivery is then at least once: a handler may see
 // a bag twice after a crash.
 //
 // Lifetime: destroy the subscription before its looper and its link. The
@@ -41,8 +52,9 @@
 
 #include <cstdint>
 
-// A looper that acknowledges durable bags once their handler has returned.
-// Use it as ZoLooper; nothing else changes.
+// A looper that decodes the bags of its subscriptions on its own thread and
+// acknowledges durable ones once their handler has returned. Use it as
+// ZoLooper; nothing else changes.
 class ZOLIB_API ZoNatsLooper : public ZoLooper {
   public:
     ZoNatsLooper(const char* name, int bufferSize);
@@ -53,7 +65,9 @@ class ZOLIB_API ZoNatsLooper : public ZoLooper {
   protected:
     // A durable bag's message is acknowledged once its handler returned; one
     // deleted unhandled (Empty()) is not, so it comes again.
-    void PostedTaken(ZoBag* bag, bool handled) override;
+    // A bag from a subscription is decoded here, when the loop takes it; a
+    // payload that is not a whole flat bag is kept from the handlers.
+    bool PostedTaken(ZoBag* bag, bool handled) override;
     void PostedHandled() override;
 
   private:
@@ -77,8 +91,8 @@ class ZOLIB_API ZoNatsSubscription {
     ZoNatsSubscription(ZoNatsLink* link, const char* subject, ZoNatsLooper* looper,
                        const char* stream, const char* durable, long ackWait = 30000);
     // Unsubscribes and waits for a delivery in progress. Bags already posted
-    // stay with the looper; durable ones not yet handled are not
-    // acknowledged (they come again).
+    // stay with the looper (and are still decoded by a ZoNatsLooper); durable
+    // ones not yet handled are not acknowledged (they come again).
     ~ZoNatsSubscription();
     ZoNatsSubscription(const ZoNatsSubscription&) = delete;
     ZoNatsSubscription& operator=(const ZoNatsSubscription&) = delete;
@@ -94,9 +108,11 @@ class ZOLIB_API ZoNatsSubscription {
     bool SetPendingLimits(int messages, int bytes);
     // Messages the client dropped because the pending limits were reached.
     int64_t Dropped();
-    // Bags posted to the looper so far.
+    // Bags posted to the looper so far (for a ZoNatsLooper, messages: bad
+    // payloads among them are found by the looper).
     uint64_t Delivered();
-    // Payloads dropped because they were not a whole flat bag.
+    // Payloads dropped because they were not a whole flat bag (for a
+    // ZoNatsLooper, counted when the looper takes them).
     uint64_t Malformed();
 
     struct State;  // the implementation's
