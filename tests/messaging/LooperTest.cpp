@@ -241,29 +241,23 @@ TEST(MultiplexerDispatch, TimeOutsOrderAndWhichChannelsAreServed) {
 
 // ---- The looper ----
 
-// Posted before and while the loop runs, copied or handed over, detached by
-// the handler or posted by it to its own looper: every bag arrives in
-// posting order, and none leaks or is freed twice (the sanitizers judge; a
-// copy not made would free the caller's bag).
-TEST(LooperPosting, BagsArriveInOrderCopiedHandedOverOrDetached) {
+// Posted before and while the loop runs, copied or handed over, or posted by
+// the handler to its own looper: every bag arrives in posting order, and none
+// leaks or is freed twice (the sanitizers judge: a copy not made would free
+// the caller's bag, one made of a handed-over bag would leak it).
+TEST(LooperPosting, BagsArriveInOrderCopiedOrHandedOver) {
     Recorder looper;
-    ZoBag mine(2, 0), *given = new ZoBag(3, 0), *kept = nullptr;
+    ZoBag mine(2, 0);
     looper.onMessage = [&](ZoBag* message) {
-        if (message->what == 3 && looper.CurrentMessage() == given) {
-            kept = given;
-            looper.DetachCurrentMessage();
-        }
         if (message->what == 4) looper.PostMessage(5);
     };
     looper.PostMessage(1);
     looper.PostMessage(&mine, true);
     ASSERT_TRUE(looper.Run());
-    looper.PostMessage(given, false);
+    looper.PostMessage(new ZoBag(3, 0), false);
     looper.PostMessage(4);
     ASSERT_TRUE(looper.Finish(5));
     EXPECT_EQ(looper.whats, (Whats{1, 2, 3, 4, 5}));
-    ASSERT_EQ(kept, given);
-    delete kept;  // a bag the loop deleted all the same would be freed twice
 }
 
 TEST(LooperPosting, AFullBoxNeverDeadlocks) {
