@@ -86,8 +86,6 @@ class NatsTest : public ::testing::Test {
 
 TEST_F(NatsTest, EveryElementTypeTravelsByPublishAndRequest) {
     ZoBag sent(0x5a5a, 0), nested(42, 0);
-    sent.who = 7;
-    sent.when = 1234567;
     nested.Setstring("inner", "nested", 1);
     sent.Setbag("bag", &nested, 1);
     sent.Setstring("string", "", 1);
@@ -328,11 +326,9 @@ TEST_F(NatsTest, RegistryAcrossProcessesJoinsLeavesAndExpires) {
     // A member killed without leaving expires within two TTLs (and a bit);
     // the living one, refreshed meanwhile, stays.
     crashing.Kill();
-    auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(
         WaitUntil([&] { return std::unique_ptr<ZoBag>(registry.Find("crashing")) == nullptr; },
-                  std::chrono::seconds(8)));
-    EXPECT_LT(zotest::MillisecondsSince(start), 2 * 1500 + 2000);
+                  std::chrono::seconds(5)));
     EXPECT_EQ(members(), 2);
     ASSERT_TRUE(WaitUntil([&] { return watcher.Count() == 4; }));  // the watch saw it too
     ASSERT_TRUE(registry.Leave());
