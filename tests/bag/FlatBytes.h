@@ -70,11 +70,3 @@ inline std::string Mixed(size_t n, unsigned seed) {
     }
     return s;
 }
-
-// The flat forms under the names the tools' tests use.
-inline std::string PlainOf(ZoBag& bag) {
-    return zotest::Plain(bag);
-}
-inline std::string ZippedOf(ZoBag& bag) {
-    return zotest::Compressed(bag);
-}

@@ -161,10 +161,10 @@ TEST_F(ZobagTool, EveryFormPrintsDumpsAndConvertsAlike) {
     testing::internal::CaptureStdout();
     bag->PrintToStream();
     fflush(stdout);
-    string printed = testing::internal::GetCapturedStdout(), plain = PlainOf(*bag);
+    string printed = testing::internal::GetCapturedStdout(), plain = zotest::Plain(*bag);
     string file = Save(*bag, "file.bag"), json = Run({"to-json", file}).out;
     Spit(Path("plain.flat"), plain);
-    Spit(Path("zip.flat"), ZippedOf(*bag));
+    Spit(Path("zip.flat"), zotest::Compressed(*bag));
     Spit(Path("plain.bag"), Le32(static_cast<uint32_t>(plain.size())) + plain);
     // Each form and the option that makes from-json write it ("-": none does).
     const std::pair<string, string> forms[] = {
@@ -263,7 +263,8 @@ TEST_F(ZobagTool, SplitWritesNothingItCannotDoWhole) {
 TEST_F(ZobagTool, MalformedInputsFailWithStatus1InEveryCommand) {
     ZoBag bag(1, 0);
     bag.Setint32("n", 1, 0);
-    string good = Slurp(Save(bag, "good.bag")), plain = PlainOf(bag), zipped = ZippedOf(bag);
+    string good = Slurp(Save(bag, "good.bag")), plain = zotest::Plain(bag),
+           zipped = zotest::Compressed(bag);
     string damaged = good, wrongSize = plain, flagged = plain;
     damaged[damaged.size() - 6] ^= 0x40;
     damaged[damaged.size() - 5] ^= 0x40;
