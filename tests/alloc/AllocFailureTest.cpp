@@ -96,12 +96,6 @@ void Fill(ZoBag* bag, int items) {
     }
 }
 
-// The bag a call gave, where its result says it gave one.
-std::string Given(bool ok, ZoBag* bag) {
-    if (ok != (bag != nullptr)) return "result and bag disagree";
-    return bag != nullptr ? Plain(*bag) : "";
-}
-
 template <class Names>
 std::string Listed(const Names& names) {
     std::string all;
@@ -255,7 +249,8 @@ const struct Row {
          });
          ZoBag* got = nullptr;
          bool ok = false;
-         step([&] { ok = bag.Getbag("n0", &got, 1); }, [&] { return Given(ok, got); });
+         step([&] { ok = bag.Getbag("n0", &got, 1); },  // a bag where the result says so
+              [&] { return Said(ok == (got != nullptr), got != nullptr ? Plain(*got) : ""); });
          delete got;
      }},
     {"FlatFormsSplitAndConcat",
@@ -296,16 +291,18 @@ const struct Row {
      }},
     {"AttributesAndFiles",
      [](const Step& step) {
-         // The other calls go straight to the bag's own.
+         // The first call makes the attributes' bag; a bag attribute is the
+         // second item (GetbagAttr and the others go straight to the bag's).
          ZoAttributes attributes;
-         ZoBag* loaded = nullptr;
+         ZoBag bag(1, 0), *loaded = nullptr;
+         Fill(&bag, Scale());
          bool ok = false;
          step([&] { ok = attributes.SetstringAttr("name", "value", 0); },
               [&] { return Said(ok, std::to_string(attributes.HasAttr("name", T_STRING))); });
+         step([&] { ok = attributes.SetbagAttr("bag", &bag, 0); },
+              [&] { return Said(ok, std::to_string(attributes.HasAttr("bag", T_BAG))); });
          Scratch dir;
          std::string path = dir.root + "/bag.zb";
-         ZoBag bag(1, 0);
-         Fill(&bag, Scale());
          struct stat st;
          step([&] { ok = SaveToFile(path.c_str(), &bag); },
               [&] { return Said(ok, std::to_string(stat(path.c_str(), &st))); });
@@ -398,9 +395,11 @@ const struct Row {
              std::string root = scratch.root, old = root + ".old";
              OnePass watcher;
              watcher.SetSource(root.c_str());
-             // Made first, so that it cannot take the inode number of a
-             // file removed below (it would count as its second name).
-             fclose(fopen((root + "/new.txt").c_str(), "w"));
+             // Made first, so that none can take the inode number of a file
+             // removed below (it would count as its second name); enough
+             // that the lists of entries and records grow.
+             for (int i = 0; i < 8; i++)
+                 fclose(fopen((root + "/new" + std::to_string(i)).c_str(), "w"));
              if (k == 1) {
                  const struct timespec past[2] = {{1000, 0}, {1000, 0}};
                  EXPECT_EQ(utimensat(AT_FDCWD, (root + "/a.txt").c_str(), past, 0), 0);

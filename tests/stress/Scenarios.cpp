@@ -1,5 +1,5 @@
-// The stress program: each row of the table at the end is one test, run for
-// the soak time under the sanitizers, failing on anything lost or inconsistent.
+// The stress program: each test runs for the soak time under the sanitizers,
+// failing on anything lost or inconsistent.
 #include <zolib/messaging/Looper.h>
 #include <zolib/messaging/Pipe.h>
 #include <zolib/threads/Crosswalk.h>
@@ -54,7 +54,7 @@ class Outlet : public ZoPipe {
     }
 };
 
-void LooperPostersAndPipeWriters() {
+TEST(LooperSoak, PostersAndPipeWritersLoseNothing) {
     CountingLooper looper;
     std::vector<std::unique_ptr<ZoPipe>> pipes;
     for (int w = 0; w < kWriters; w++) {
@@ -99,7 +99,7 @@ void LooperPostersAndPipeWriters() {
 // threads wait at its lanes, with and without time-outs. Every wait ends, the
 // counters come back to zero, and destroying the crosswalk releases the
 // threads still waiting.
-void CrosswalkRapidSwitching() {
+TEST(CrosswalkSoak, RapidSwitchingReleasesEveryWaiter) {
     constexpr int kLanes = 4, kWaiters = 8, kControllers = 2;
     // A plain pointer: the last waiters must not read a smart pointer being reset.
     auto* walk = new ZoCrosswalk(kLanes);
@@ -145,6 +145,35 @@ void CrosswalkRapidSwitching() {
     EXPECT_EQ(releasedAtEnd, kWaiters);
     soak::Report("crosswalk", {{"released", released}});
     EXPECT_GT(released, 0);
+}
+
+// Jobs are paused and resumed over and over while they work, then stopped,
+// paused or not. A paused job makes at most the step it was in; a stopped one
+// runs Canceled() once.
+TEST(JobSoak, PausedResumedAndStopped) {
+    soak::Random random(3);
+    long jobs = 0;
+    for (soak::Clock clock; clock.Running() || jobs < 3; jobs++) {
+        std::atomic<long> steps{0};
+        soak::Job job([&](soak::Job& self) {
+            for (;; steps++, uSnooze(20))
+                self.IsPaused();
+        });
+        job.Start();
+        ASSERT_TRUE(soak::WaitUntil([&] { return steps > 0; }));
+        for (unsigned cycle = random.Next(20); cycle > 0; cycle--) {
+            job.Pause();
+            long before = steps;
+            std::this_thread::sleep_for(microseconds(random.Next(2000)));
+            EXPECT_LE(steps, before + 1);
+            if (cycle > 1 || random.Next(2) == 0) job.Resume();  // or stopped while paused
+            std::this_thread::sleep_for(microseconds(random.Next(3000)));
+        }
+        job.Stop();
+        EXPECT_FALSE(job.IsRunning());
+        EXPECT_EQ(job.canceled, 1);
+    }
+    soak::Report("job", {{"jobs", jobs}});
 }
 
 // Control sweep: random sequences of Suspend, Resume, Stop, Cancel and Abort,
@@ -248,7 +277,7 @@ long OneSequence(soak::Random& random) {
     return static_cast<long>(trail.size());
 }
 
-void ControlSweep() {
+TEST(ControlSweep, EveryCallSequenceEndsInTheStateOfItsLastCall) {
     std::atomic<long> runs{0}, calls{0};
     soak::Together(3, [&](int c) {
         soak::Random random(17 + c);
@@ -258,35 +287,9 @@ void ControlSweep() {
     soak::Report("ControlSweep", {{"runs", runs}, {"calls", calls}});
 }
 
-class Scenario : public ::testing::Test {
-  public:
-    explicit Scenario(void (*run)()) : run(run) {}
-    void TestBody() override { run(); }
-
-  private:
-    void (*run)();
-};
-
-const struct {
-    const char* suite;
-    const char* name;
-    void (*run)();
-} kScenarios[] = {
-    {"LooperSoak", "PostersAndPipeWritersLoseNothing", LooperPostersAndPipeWriters},
-    {"CrosswalkSoak", "RapidSwitchingReleasesEveryWaiter", CrosswalkRapidSwitching},
-    {"ControlSweep", "EveryCallSequenceEndsInTheStateOfItsLastCall", ControlSweep},
-    {"CancelSweep", "NoDestructorOrCallLetsACancellationThrough", soak::CancelSweep},
-};
-
-const bool kRegistered = [] {
-    // Each test runs for its time, and a minute more before the watchdog ends it.
-    zotest::SetTestTimeLimit(std::chrono::seconds(60 + static_cast<long>(2 * soak::Seconds())));
-    for (const auto& row : kScenarios) {
-        ::testing::RegisterTest(
-            row.suite, row.name, nullptr, nullptr, __FILE__, __LINE__,
-            [run = row.run]() -> ::testing::Test* { return new Scenario(run); });
-    }
-    return true;
-}();
+// Each test runs for its time, and a minute more before the watchdog ends it.
+const bool kTimeLimit =
+    (zotest::SetTestTimeLimit(std::chrono::seconds(60 + static_cast<long>(2 * soak::Seconds()))),
+     true);
 
 }  // namespace

@@ -110,7 +110,4 @@ class Job : public ZoJob {
     std::function<void(Job&)> body;
 };
 
-// The cancellation sweep (CancelSweep.cpp), a row of the table.
-void CancelSweep();
-
 }  // namespace soak
