@@ -176,7 +176,6 @@ skip '^zobag_installed_round_trip$' "cmake -P starts the target's zobag program 
 # ENOSYS), so a dead holder's lock is never released there.
 robust="robust mutexes: qemu-user does not implement set_robust_list"
 skip '^ShMemory\.DeadHolderIsTakenOver$' "$robust"
-skip '^ShMemorySoak\.ProcessesKilledMidLock' "$robust"
 # 32-bit ARM under qemu-user: a cancellation that arrives as a signal handler
 # begins does not unwind past the handler's signal frame, so the thread's
 # cleanup (Canceled()) is skipped in most rounds. A 30-line program without

@@ -7,7 +7,7 @@
 #
 # dev (the default) runs them under AddressSanitizer + UndefinedBehaviorSanitizer,
 # tsan under ThreadSanitizer. Each test prints one "[ counts ]" line (messages
-# handled, waits released, rounds, records seen, ...) and fails on anything
+# handled, waits released, sequences, cancellations, ...) and fails on anything
 # lost or inconsistent. Exits non-zero on a failure.
 #   scripts/soak.sh 600 tsan --gtest_filter='LooperSoak.*'
 set -euo pipefail

@@ -181,9 +181,7 @@ void Sweep(const Case& which, bool fromOutside) {
     world.looper.Empty();
 }
 
-}  // namespace
-
-void soak::CancelSweep() {
+TEST(CancelSweep, NoDestructorOrCallLetsACancellationThrough) {
     soak::Clock clock;
     long passes = 0, runs = 0;
     for (; passes == 0 || (clock.Running() && !::testing::Test::HasFailure()); passes++) {
@@ -201,3 +199,5 @@ void soak::CancelSweep() {
                                  {"passes", passes},
                                  {"cancellations", runs}});
 }
+
+}  // namespace

@@ -34,10 +34,10 @@ inline double Seconds() {
 // Tells the workers of one test when their time is up.
 struct Clock {
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-    double Elapsed() const {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    bool Running() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() <
+               Seconds();
     }
-    bool Running() const { return Elapsed() < Seconds(); }
 };
 
 inline void Report(const char* name, std::initializer_list<std::pair<const char*, long>> counts) {
@@ -96,27 +96,18 @@ class Thread : public ZoThread {
     std::function<void(Thread&)> body;
 };
 
-// A job running `body`; counts its Canceled() and Feedback() calls.
+// A job running `body`; counts its Canceled() calls.
 class Job : public ZoJob {
   public:
     explicit Job(std::function<void(Job&)> body) : ZoJob("soak"), body(std::move(body)) {}
     ~Job() override { Halt(); }
     void DoIt() override { body(*this); }
     void Canceled() override { canceled++; }
-    void Feedback(const char*, short value) override {
-        feedbacks++;
-        lastProgress = value;
-    }
 
     std::atomic<int> canceled{0};
-    std::atomic<long> feedbacks{0};
-    std::atomic<short> lastProgress{0};
 
   private:
     std::function<void(Job&)> body;
 };
-
-// The cancellation sweep (CancelSweep.cpp), a row of the table.
-void CancelSweep();
 
 }  // namespace soak
