@@ -10,7 +10,6 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "fs/FsTestUtil.h"
@@ -254,7 +253,7 @@ TEST_P(WatcherTest, NotificationsWakeThePassBeforeThePeriod) {
     ASSERT_TRUE(WaitUntil([&] { return watcher.Notifying() != GetParam(); }));
     Drop("new");
     if (GetParam()) {
-        std::this_thread::sleep_for(100ms);
+        mSnooze(100);
         EXPECT_EQ(watcher.arrived, 0);
         watcher.Cancel();
         EXPECT_FALSE(watcher.IsRunning());

@@ -152,8 +152,7 @@ TEST(Snooze, SleepsAtLeastTheTimeInEveryUnitEvenWhenSuspended) {
     std::atomic<long> slept{0};
     auto sleep = [](ZoTask*, void* data) {
         auto start = std::chrono::steady_clock::now();
-        bool done = mSnooze(1200) == 0;
-        *static_cast<std::atomic<long>*>(data) = done ? MillisecondsSince(start) : -1;
+        *static_cast<std::atomic<long>*>(data) = mSnooze(1200) == 0 ? MillisecondsSince(start) : -1;
     };
     ZoTask sleeper("sleeper", sleep, &slept, false);
     ASSERT_TRUE(sleeper.Run());
