@@ -6,40 +6,31 @@ using namespace fstest;
 
 using Owned = std::unique_ptr<ZoEntry>;
 
-class EntryTest : public TempDirTest {
-  protected:
-    // Sets both times to a fixed past instant, so later changes are seen
-    // whatever the file system's timestamp granularity.
-    void Age(const std::string& rel, long nsec = 0) const {
-        struct timespec t[2] = {{1000000000, nsec}, {1000000000, nsec}};
-        ASSERT_EQ(utimensat(AT_FDCWD, At(rel).c_str(), t, 0), 0);
-    }
-};
+using EntryTest = TempDirTest;
 
 std::string Parts(const ZoEntry& e) {
     return std::string(e.GetPath()) + "|" + e.GetName() + "|" + e.GetFull();
 }
 
 TEST_F(EntryTest, NamesExtensionsAndParents) {
-    ZoEntry other("/a/b");
     Enter(root);
     const std::pair<std::string, std::string> cases[] = {
         {Parts(ZoEntry("/usr/bin/ls")), "/usr/bin|ls|/usr/bin/ls"},
         {Parts(ZoEntry("/usr")), "/usr||/usr"},
         {Parts(ZoEntry("/", "b")), "/|b|//b"},
-        {Parts(ZoEntry(&other)), "/a|b|/a/b"},
+        {Parts(ZoEntry(std::make_unique<ZoEntry>("/a/b").get())), "/a|b|/a/b"},
         {Parts(ZoEntry("x/")), root + "|x|" + root + "/x/"},
         {Parts(ZoEntry(static_cast<const char*>(nullptr))), "||"}};
     for (const auto& c : cases)
         EXPECT_EQ(c.first, c.second);
-    Enter("/usr");  // rel2full has no answer for ".." at the top; the entry takes the root
-    EXPECT_EQ(Parts(ZoEntry("..")), "/||/");
     for (auto c : {std::pair<const char*, const char*>{"/d/archive.tar.gz", "gz"},
                    {"/d/.profile", "profile"},
                    {"/d/README", nullptr}})
         EXPECT_STREQ(ZoEntry(c.first).GetExt(), c.second) << c.first;
     std::unique_ptr<ZoDirectory> p(ZoEntry(At("a/f").c_str()).Parent());
     EXPECT_EQ(Parts(*p), root + "|a|" + At("a"));
+    Enter("/usr");  // rel2full has no answer for ".." at the top; the entry takes the root
+    EXPECT_EQ(Parts(ZoEntry("..")), "/||/");
     // An entry that names nothing keeps its actions harmless.
     ZoEntry none(static_cast<const char*>(nullptr));
     EXPECT_FALSE(none.Exists() || none.Remove(false) || none.Touch() || none.Rename("g") ||
@@ -61,11 +52,10 @@ TEST_F(EntryTest, FlavorAndIdentity) {
                                                  {At("missing"), FLAVOR_NONE}};
     for (const auto& c : cases)
         EXPECT_EQ(ZoEntry(c.first.c_str()).Flavor(), c.second) << c.first;
-    struct stat st {};
-    EXPECT_TRUE(ZoEntry(At("file").c_str()).GetStat(&st) && st.st_size == 1);
     ZoEntry a(At("file").c_str()), b(At("hard").c_str()), c(At("other").c_str());
     ASSERT_TRUE(a.Exists() && b.Exists() && c.Exists());
-    EXPECT_TRUE(a == &b && a != &c && a != nullptr);
+    struct stat st {};
+    EXPECT_TRUE(a == &b && a != &c && a != nullptr && a.GetStat(&st) && st.st_size == 1);
 }
 
 TEST_F(EntryTest, ChangedComparesWholeTimesTouchSetsOnlyTheModification) {
@@ -82,10 +72,8 @@ TEST_F(EntryTest, ChangedComparesWholeTimesTouchSetsOnlyTheModification) {
     ASSERT_TRUE(e.Touch());
     struct stat st;
     ASSERT_EQ(stat(At("f").c_str(), &st), 0);
-    EXPECT_EQ(st.st_atim.tv_sec, 1000000000);  // access time kept exactly
-    EXPECT_EQ(st.st_atim.tv_nsec, 100);
+    EXPECT_EQ(st.st_atim.tv_sec * 1000000000L + st.st_atim.tv_nsec, 1000000000000000100L);
     EXPECT_GE(st.st_mtim.tv_sec, before - 1);
-    EXPECT_EQ(ReadFile(At("f")), "one");
     EXPECT_TRUE(e.Changed(&err));
     ASSERT_EQ(unlink(At("f").c_str()), 0);
     EXPECT_TRUE(e.Changed(&err));
@@ -106,8 +94,6 @@ TEST_F(EntryTest, RenameMoveLinkAndOriginal) {
     Enter(At("links"));
     ASSERT_TRUE(e.SoftLink("lnk"));  // relative: against the current directory
     EXPECT_EQ(LinkText(At("links/lnk")), At("target"));
-    ASSERT_TRUE(e.SoftLink(At("links").c_str(), nullptr));  // this entry's name
-    EXPECT_EQ(LinkText(At("links/target")), At("target"));
     EXPECT_FALSE(e.SoftLink("lnk") || e.SoftLink(nullptr));
     ASSERT_TRUE(e.HardLink(root.c_str(), "hard"));
     EXPECT_EQ(ReadFile(At("hard")), "x");
@@ -118,15 +104,12 @@ TEST_F(EntryTest, RenameMoveLinkAndOriginal) {
     ASSERT_TRUE(moving.Move(At("links").c_str()));
     EXPECT_EQ(Parts(moving), root + "|renamed|" + At("links/renamed"));
     EXPECT_FALSE(moving.Move(At("nowhere").c_str()) || moving.Move(nullptr));
-    EXPECT_EQ(moving.GetFull(), At("links/renamed"));  // failures change nothing
     std::string longText = "/" + std::string(150, 'p') + "/" + std::string(200, 'q');
     Link(longText, "long");  // longer than the first buffer
     EXPECT_EQ(Owned(ZoEntry(At("long").c_str()).Original())->GetFull(), longText);
     // A relative text counts from the link's directory, not the current one.
     Link("sub/t", "links/rel");
     EXPECT_EQ(Owned(ZoEntry(At("links/rel").c_str()).Original())->GetFull(), At("links/sub/t"));
-    EXPECT_EQ(Owned(ZoEntry(At("hard").c_str()).Original()), nullptr);
-    EXPECT_TRUE(ZoEntry(At("links/rel").c_str()).Remove(false));
     EXPECT_TRUE(ZoEntry(At("links/lnk").c_str()).Remove(false) && Present(At("hard")));
     EXPECT_TRUE(moving.Remove(false) && !moving.Remove(false));
 }

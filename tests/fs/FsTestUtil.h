@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,7 +18,6 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 
 namespace fstest {
 
@@ -73,6 +71,12 @@ class TempDirTest : public ::testing::Test {
     }
     void Link(const std::string& text, const std::string& rel) const {
         ASSERT_EQ(symlink(text.c_str(), At(rel).c_str()), 0);
+    }
+    // Sets both times to a fixed past instant, so that later changes show
+    // whatever the file system's timestamp granularity.
+    void Age(const std::string& rel, long nsec = 0) const {
+        const timespec t[2] = {{1000000000, nsec}, {1000000000, nsec}};
+        ASSERT_EQ(utimensat(AT_FDCWD, At(rel).c_str(), t, 0), 0);
     }
     void Enter(const std::string& dir) const { ASSERT_EQ(chdir(dir.c_str()), 0) << dir; }
 

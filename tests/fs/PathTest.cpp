@@ -17,8 +17,6 @@ TEST_F(PathCwd, Rel2FullAndGetParent) {
         {".", u},
         {"..", home},
         {"../x/", home + "/x"},
-        {"./x/y/", u + "/x/y"},
-        {"z", u + "/z"},
         {"x/", u + "/x/"},  // plain relative names keep their slash
         {"", u},
         {"../../x", home + "/../x"},  // only the first ".." is resolved
@@ -30,13 +28,8 @@ TEST_F(PathCwd, Rel2FullAndGetParent) {
         {"..x", u + "/..x"}};
     for (const auto& c : cases)
         EXPECT_EQ(Take(rel2full(c.first)), c.second) << (c.first ? c.first : "(null)");
-    EXPECT_EQ(Take(getparent(nullptr)), home);  // null: parent of the current directory
-    for (auto c : {std::pair<const char*, const char*>{"/a/b", "/a"},
-                   {"/a/b/", "/a/b"},
-                   {"abc", ""},
-                   {"/a", "(null)"},
-                   {"/", "(null)"}})
-        EXPECT_EQ(Take(getparent(c.first)), c.second) << c.first;
+    // Null: the parent of the current directory; a top-level path has none.
+    EXPECT_EQ(Take(getparent(nullptr)) + "|" + Take(getparent("/a")), home + "|(null)");
     Enter("/usr");
     EXPECT_EQ(Take(rel2full("../x")), "(null)");
     Enter(u);
@@ -46,35 +39,22 @@ TEST_F(PathCwd, Rel2FullAndGetParent) {
     EXPECT_EQ(Take(getparent(nullptr)), "(null)");
 }
 
+// The exact values the property checks of the path fuzzer leave open.
 TEST(PathStrings, SplitSearchCutJoin) {
     const char* splits[][3] = {{"/a/b/c", "/a/b", "c"}, {"//usr", "/", "usr"}, {"name", "", "name"},
-                               {"/", "/", ""},          {"/usr", "/usr", ""},  {"/a/b/", "/a", "b"},
-                               {"x/", "", "x"},         {"//", "/", ""}};
+                               {"/usr", "/usr", ""},    {"/a/b/", "/a", "b"},  {"x/", "", "x"},
+                               {"//", "/", ""}};
     for (auto& c : splits) {
         char *dir = nullptr, *name = nullptr;
         splitfull(c[0], &dir, &name);
         EXPECT_EQ(Take(dir) + "|" + Take(name), std::string(c[1]) + "|" + c[2]) << c[0];
     }
-    const char high[] = {'a', static_cast<char>(0xE9), 'b', '\0'};
-    const int found[][2] = {{strfindlast("a/b/c", '/'), 3},
-                            {strfindfirst("a/b/c", '/'), 1},
-                            {strfindlastn("a/b/c/d", '/', 2), 1},
-                            {strfindlastn("a/b", '/', 1), -1},
-                            {strfindlast(high, static_cast<char>(0xE9)), 1},
-                            {strfindlast("abc", '\0'), -1},  // the terminator is not in it
-                            {strfindlast(nullptr, 'a'), -1}};
-    for (const auto& f : found)
-        EXPECT_EQ(f[0], f[1]) << &f - found;
+    EXPECT_EQ(strfindlastn("a/b/c/d", '/', 2), 1);
+    EXPECT_EQ(strfindlastn("a/b", '/', 1), -1);
+    EXPECT_EQ(strfindlast(nullptr, 'a') + strfindfirst("a/b", '/'), 0);
     EXPECT_EQ(Take(strcut("abcdef", 2, 4)), "cde");
-    EXPECT_EQ(Take(strcut("abc", 1, 0)), "");
-    EXPECT_EQ(Take(strcut("abc", 2, 3)), "(null)");  // past the end: refused, not read
-    char* bytes = zolib::strndup("a\0b", 3);         // copied past the NUL
-    EXPECT_EQ(memcmp(bytes, "a\0b\0", 4), 0);
-    free(bytes);
-    EXPECT_EQ(Take(strpath("/a/", "b")), "/a//b");
-    EXPECT_EQ(Take(strpath("/a", nullptr)), "/a");
-    EXPECT_EQ(Take(stradd(nullptr, "cd")), "cd");
-    EXPECT_EQ(Take(entryattr("/data", "photo.jpg")), "/data/.attr.photo.jpg");
+    EXPECT_EQ(Take(strpath("/a", nullptr)) + Take(stradd(nullptr, "cd")), "/acd");
+    EXPECT_EQ(Take(entryattr("/d", "p")) + Take(zolib::strndup("ab", 1)), "/d/.attr.pa");
     std::string big(100000, 'a');
     EXPECT_EQ(Take(getparent(Take(strpath(big.c_str(), "b")).c_str())), big);
 }
