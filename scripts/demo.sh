@@ -16,7 +16,7 @@ if [[ -x $server ]]; then
     while port=$((20000 + RANDOM % 40000)); (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do :; done
     "$server" -a 127.0.0.1 -p "$port" -js -sd "$work" >"$work/log" 2>&1 &
     pid=$!
-    trap 'kill $pid 2>/dev/null; wait $pid 2>/dev/null; rm -rf "$work"' EXIT
+    trap 'kill $pid 2>/dev/null; wait $pid 2>/dev/null || true; rm -rf "$work"' EXIT
     for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
     export NATS_URL="nats://127.0.0.1:$port"
 fi
