@@ -170,6 +170,12 @@ bool ZoLooper::PostedTaken(ZoBag*, bool) {
 
 void ZoLooper::PostedHandled() {}
 
+void ZoLooper::Refuse(ZoBag* bag) {
+    if (bag == nullptr) return;
+    PostedTaken(bag, false);
+    delete bag;
+}
+
 ZOLIB_UNWOUND void ZoLooper::HandleCurrent() {
     // A handler may be a cancellation point: the bag it was handling goes
     // with the unwinding thread, as it would after the handler, instead of
@@ -192,7 +198,7 @@ ZOLIB_UNWOUND void ZoLooper::PostMessages(ZoBag* const* bags, int count) {
     int i = 0;
     ZoOnExit drop([&] {
         for (; i < count; i++)
-            delete bags[i];
+            Refuse(bags[i]);
     });
     ZoBag* chunk[kPostChunk];
     int n = 0;
@@ -215,7 +221,7 @@ ZOLIB_UNWOUND void ZoLooper::Queue(ZoBag** messages, int n) {
     static_assert(kPostChunk * kPointer <= PIPE_BUF, "a chunk is one atomic write");
     ZoOnExit drop([&] {
         for (int i = 0; i < n; i++)
-            delete messages[i];
+            Refuse(messages[i]);
     });
     while (msgBox != nullptr) {
         bool sent;

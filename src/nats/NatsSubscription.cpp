@@ -70,33 +70,23 @@ struct ZoNatsLooper::Acks {
         std::unique_lock<std::mutex> guard(lock);
         for (int i = 0; i < owner->batched; i++) {
             Carried entry{owner->messages[i], owner, owner->durable};
-            std::pair<Table::iterator, bool> placed;
             if (spare.empty()) {
-                placed = waiting.emplace(owner->batch[i], entry);
-            } else {
-                Table::node_type node = std::move(spare.back());
-                spare.pop_back();
-                placed = Place(std::move(node), owner->batch[i], entry);
+                waiting.emplace(owner->batch[i], entry);
+                continue;
             }
-            if (placed.second) continue;
-            // Left by a carrier the box refused (deleted untaken), whose
-            // address came back.
-            natsMsg_Destroy(placed.first->second.message);
-            placed.first->second = entry;
+            // A carrier's address is never in the table twice: a bag leaves
+            // it when it leaves the box or the box refuses it (Take).
+            Table::node_type node = std::move(spare.back());
+            spare.pop_back();
+            node.key() = owner->batch[i];
+            node.mapped() = entry;
+            waiting.insert(std::move(node));
         }
         owner->released.swap(done);
         guard.unlock();
         for (natsMsg* message : owner->released)
             natsMsg_Destroy(message);
         owner->released.clear();
-    }
-    std::pair<Table::iterator, bool> Place(Table::node_type node, ZoBag* bag,
-                                           const Carried& entry) {
-        node.key() = bag;
-        node.mapped() = entry;
-        auto result = waiting.insert(std::move(node));
-        if (!result.inserted) spare.push_back(std::move(result.node));
-        return {result.position, result.inserted};
     }
     // A bag leaves the box. Its message is taken out now, while the address
     // is still the bag's: once the bag is deleted it may belong to a new one.

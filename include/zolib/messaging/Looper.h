@@ -123,9 +123,12 @@ class ZOLIB_API ZoLooper : public ZoThread, public ZoMultiplexer, public ZoLocke
     // Called for every bag taken out of the message box (by the loop,
     // Flush() or Empty()) on the thread that takes it, while the bag is
     // alive: before its handler runs (`handled` true) or before it is
-    // deleted unhandled (false). Returning false when `handled` is true
-    // skips the handler: the bag is deleted unhandled and PostedHandled()
-    // is not called for it. True here.
+    // deleted unhandled (false). A posted bag the box refuses (no box, the
+    // loop thread's own full box, a poster cancelled while it waits) is
+    // announced with false too, on the posting thread, before it is
+    // deleted. Returning false when `handled` is true skips the handler: the
+    // bag is deleted unhandled and PostedHandled() is not called for it.
+    // True here.
     virtual bool PostedTaken(ZoBag* bag, bool handled);
     // Called after the handler of a bag announced by PostedTaken(bag, true)
     // returned; not when the thread was cancelled or aborted inside it.
@@ -151,6 +154,8 @@ class ZOLIB_API ZoLooper : public ZoThread, public ZoMultiplexer, public ZoLocke
     bool TakeWaiting();
     // Hands current to MessageReceived() with the hooks around it.
     void HandlePosted();
+    // Deletes a posted bag the box did not take, announcing it first.
+    void Refuse(ZoBag* bag);
     // Receives the waiting bags into current under the lock; handles each
     // one when `handle` is true, then deletes it unless detached.
     void Drain(bool handle);
