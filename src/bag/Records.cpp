@@ -167,7 +167,7 @@ T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data 
     size_t used = Align8(kNameAt + nameLength + 1);
     bool nameInside = used <= UINT32_MAX;
     if (!nameInside) used = Align8(kNameAt);
-    if (used + room > UINT32_MAX) room = 0;
+    if (room > UINT32_MAX - used) room = 0;  // written so that it cannot wrap on 32-bit hosts
     T_Item* item = static_cast<T_Item*>(malloc(used + room));
     if (item == nullptr) return nullptr;
     if (!InitPacked(item, used, used + room, 0, nameInside, hash, name, nameLength, type)) {
@@ -193,7 +193,10 @@ bool ReadFlatItem(FlatReader& from, FlatItem* r) {
     for (int32_t i = 0; i < n; i++) {
         uint32_t size;
         if (!in.Read32(&size) || in.Take(size) == nullptr) return false;
-        room += ElemRoom(size);
+        // Saturated: the sum could wrap on a 32-bit host, and an item that
+        // large gets blocks of its own anyway.
+        size_t add = ElemRoom(size);
+        room = room <= SIZE_MAX - add ? room + add : SIZE_MAX;
     }
     r->hash = static_cast<int32_t>(hash);
     r->name = name;
