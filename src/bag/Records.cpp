@@ -325,8 +325,11 @@ bool PackFlatItems(FlatReader& in, int32_t n, ItemList* list) {
     size_t bytes = 0;
     Batch batch;
     auto make = [&] {
-        if (bytes > 0 && !batch.Open(bytes)) return false;
+        // The batch is opened for its first item: one opened before a record
+        // of its own block failed would hold no item to free it.
+        bool opened = false;
         for (int k = 0; k < g; k++) {
+            if (shares[k] != 0 && !opened && !(opened = batch.Open(bytes))) return false;
             T_Item* item = shares[k] != 0 ? batch.Place(group[k]) : NewFlatItem(group[k]);
             if (item == nullptr) return false;
             list->Push(item);
