@@ -127,8 +127,8 @@ namespace {
 // its own), whose first `used` bytes hold the record and the name (when
 // `nameInside`) and the rest is room for elements. False when the name
 // needed a block of its own and none was to be had.
-bool InitPacked(T_Item* item, size_t used, size_t size, size_t home, bool nameInside,
-                int32_t hash, const char* name, size_t nameLength, T_Data type) {
+bool InitPacked(T_Item* item, size_t used, size_t size, size_t home, bool nameInside, int32_t hash,
+                const char* name, size_t nameLength, T_Data type) {
     SetField(item, kBlockSizeAt, size);
     SetField(item, kUsedAt, used);
     SetField(item, kLengthAt, nameLength < kCountName ? nameLength : kCountName);
