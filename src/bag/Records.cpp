@@ -127,8 +127,8 @@ namespace {
 // its own), whose first `used` bytes hold the record and the name (when
 // `nameInside`) and the rest is room for elements. False when the name
 // needed a block of its own and none was to be had.
-bool InitPacked(T_Item* item, size_t used, size_t size, size_t home, bool nameInside,
-                int32_t hash, const char* name, size_t nameLength, T_Data type) {
+bool InitPacked(T_Item* item, size_t used, size_t size, size_t home, bool nameInside, int32_t hash,
+                const char* name, size_t nameLength, T_Data type) {
     SetField(item, kBlockSizeAt, size);
     SetField(item, kUsedAt, used);
     SetField(item, kLengthAt, nameLength < kCountName ? nameLength : kCountName);
@@ -325,8 +325,11 @@ bool PackFlatItems(FlatReader& in, int32_t n, ItemList* list) {
     size_t bytes = 0;
     Batch batch;
     auto make = [&] {
-        if (bytes > 0 && !batch.Open(bytes)) return false;
+        // The batch is opened for its first item: one opened before a record
+        // of its own block failed would hold no item to free it.
+        bool opened = false;
         for (int k = 0; k < g; k++) {
+            if (shares[k] != 0 && !opened && !(opened = batch.Open(bytes))) return false;
             T_Item* item = shares[k] != 0 ? batch.Place(group[k]) : NewFlatItem(group[k]);
             if (item == nullptr) return false;
             list->Push(item);
