@@ -273,21 +273,16 @@ size_t BatchShare(const FlatItem& r) {
     return share <= kBatchRoom ? share : 0;
 }
 
-// The block items made together share, and the part of it still free.
+// The block items made together share, and where the next one goes.
 class Batch {
   public:
     // A block of `bytes` (a sum of BatchShare, at most kBatchRoom); false
-    // without memory (the batch is then full). Items placed in the last one
-    // count it down themselves.
+    // without memory. Items placed in the last one count it down themselves.
     bool Open(size_t bytes) {
         block = static_cast<char*>(malloc(kBatchHead + bytes));
-        if (block == nullptr) {
-            at = end = 0;
-            return false;
-        }
+        if (block == nullptr) return false;
         SetLive(0);
         at = kBatchHead;
-        end = kBatchHead + bytes;
         return true;
     }
     // The packed item of `r`, which must fit.
@@ -310,7 +305,7 @@ class Batch {
     void SetLive(uint32_t live) { memcpy(block, &live, sizeof live); }
 
     char* block = nullptr;
-    size_t at = 0, end = 0;
+    size_t at = 0;
 };
 
 }  // namespace
