@@ -13,6 +13,7 @@
 #include "bag/internal/Records.h"
 
 using zolib_internal::FlatReader;
+using zolib_internal::FlatItem;
 using zolib_internal::FreeItem;
 using zolib_internal::Get32;
 using zolib_internal::HeapBlock;
@@ -38,9 +39,9 @@ using zolib_internal::Layout;
 using zolib_internal::NameLength;
 using zolib_internal::NewElem;
 using zolib_internal::NewItem;
-using zolib_internal::NewPackedItem;
 using zolib_internal::Put32;
 using zolib_internal::PutLead;
+using zolib_internal::ReadFlatItem;
 
 namespace {
 
@@ -54,55 +55,19 @@ bool ReadElem(FlatReader& in, T_Elem** elem, Layout layout) {
     return true;
 }
 
-bool ReadItem(FlatReader& in, T_Item** out, Layout layout) {
-    uint32_t hash, nameLength, type, count;
-    const char* name;
-    if (!in.Read32(&hash) || !in.Read32(&nameLength) || (name = in.Take(nameLength)) == nullptr ||
-        !in.Read32(&type) || !in.Read32(&count))
-        return false;
-    // A bag never holds an empty item. A count the remaining bytes could not
-    // hold is refused before any element is made.
-    int32_t elements = static_cast<int32_t>(count);
-    if (elements < 1 || count > in.Left() / kElemHeader) return false;
-    T_Data itemType = static_cast<T_Data>(static_cast<int32_t>(type));
-    if (layout == kPacked) {
-        // Every element record is checked before anything is made; then the
-        // item is made with room for all its elements in one block.
-        FlatReader scan = in;
-        size_t room = 0;
-        for (int32_t i = 0; i < elements; i++) {
-            uint32_t size;
-            if (!scan.Read32(&size) || scan.Take(size) == nullptr) return false;
-            room += zolib_internal::ElemRoom(size);
-        }
-        T_Item* item = NewPackedItem(static_cast<int32_t>(hash), name, nameLength, itemType, room);
-        if (item == nullptr) return false;
-        T_Elem** tail = &item->first;
-        for (int32_t i = 0; i < elements; i++) {
-            uint32_t size = 0;
-            in.Read32(&size);
-            const char* data = in.Take(size);
-            // Only an item too large for one block has elements of their own.
-            if ((*tail = zolib_internal::PackElem(item, data, size)) == nullptr) {
-                FreeItem(item, layout);
-                return false;
-            }
-            zolib_internal::SwapValues(itemType, (*tail)->data, size);
-            tail = &(*tail)->next;
-            item->count++;
-        }
-        *out = item;
-        return true;
-    }
-    T_Item* item = NewItem(static_cast<int32_t>(hash), name, nameLength, itemType);
+bool ReadItem(FlatReader& in, T_Item** out) {
+    FlatItem r;
+    if (!ReadFlatItem(in, &r)) return false;
+    T_Item* item = NewItem(r.hash, r.name, r.nameLength, r.type);
     if (item == nullptr) return false;
+    FlatReader elems(r.elems, SIZE_MAX);  // checked by ReadFlatItem
     T_Elem** tail = &item->first;
-    for (int32_t i = 0; i < elements; i++) {
-        if (!ReadElem(in, tail, layout)) {
-            FreeItem(item, layout);
+    for (int32_t i = 0; i < r.count; i++) {
+        if (!ReadElem(elems, tail, kLoose)) {
+            FreeItem(item, kLoose);
             return false;
         }
-        zolib_internal::SwapValues(itemType, (*tail)->data, (*tail)->size);
+        zolib_internal::SwapValues(r.type, (*tail)->data, (*tail)->size);
         tail = &(*tail)->next;
         item->count++;
     }
@@ -169,7 +134,7 @@ char* FlattenItem(T_Item* item, char* p) {
 
 char* UnflattenItem(T_Item** item, const char* p) {
     FlatReader in(p, SIZE_MAX);
-    if (!ReadItem(in, item, kLoose)) {
+    if (!ReadItem(in, item)) {
         *item = nullptr;
         return nullptr;
     }
@@ -243,21 +208,18 @@ bool ZoBag::Unflatten(const char* buffer, unsigned long length) {
     int32_t items = static_cast<int32_t>(count);
     if (items < 0 || count > in.Left() / kItemHeader) return false;
 
-    // Items go straight into the list, which grows once for all of them (the
-    // count is bounded by the bytes); a damaged record takes every item of
-    // this call out again, so a failure adds nothing.
+    // The items go straight into the list, which grows once for all of them
+    // (the count is bounded by the bytes); a damaged record or running out of
+    // memory takes every item of this call out again, so a failure adds
+    // nothing.
     ItemList* list = zolib_internal::ListOf(itemList);
     if (list == nullptr) return false;
     long before = list->Size();
     list->IncTo(before + items);
     if (list->Length() < before + items) return false;  // no room to be had
-    for (int32_t i = 0; i < items; i++) {
-        T_Item* item;
-        if (!ReadItem(in, &item, kPacked)) {
-            DropItems(list, before);
-            return false;
-        }
-        list->Push(item);
+    if (!zolib_internal::PackFlatItems(in, items, list)) {
+        DropItems(list, before);
+        return false;
     }
     return true;
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bag/internal/ByteOrder.h"
 #include "bag/internal/Records.h"
 
 using zolib_internal::CopyOnto;
@@ -16,19 +17,25 @@ namespace zolib_internal {
 namespace {
 
 // A packed item's block: the T_Item, the block's size, the bytes of it in
-// use and the name's length (32 bits each), the name and its NUL, and from
-// the next 8-byte boundary on, elements with their bytes, each taking
-// ElemRoom bytes. The name lies 44 bytes into the block, an address no heap
-// block can start at, so a packed name is known by its address alone; packed
-// elements and packed bytes lie inside their own item's or element's block.
-// Blocks stay below 4 GiB: beyond that, elements (or even the name) get
-// blocks of their own.
+// use, the name's length and where its batch starts (32 bits each, 0 for an
+// item with a heap block of its own), the name and its NUL, and from the next
+// 8-byte boundary on, elements with their bytes, each taking ElemRoom bytes.
+// An item lies at an 8-byte boundary and its name 4 bytes past one, an
+// address no heap block can start at, so a packed name is known by its
+// address alone; packed elements and packed bytes lie inside their own item's
+// or element's block. Blocks stay below 4 GiB: beyond that, elements (or
+// even the name) get blocks of their own.
 constexpr size_t kBlockSizeAt = sizeof(T_Item);
 constexpr size_t kUsedAt = kBlockSizeAt + sizeof(uint32_t);
 constexpr size_t kLengthAt = kUsedAt + sizeof(uint32_t);
-constexpr size_t kNameAt = kLengthAt + sizeof(uint32_t);
+constexpr size_t kHomeAt = kLengthAt + sizeof(uint32_t);
+constexpr size_t kNameAt = ((kHomeAt + sizeof(uint32_t) + 3) & ~size_t{7}) + 4;
+static_assert(kNameAt % 8 == 4, "a packed name never lies where a heap block may start");
 // A name too long for the length word is counted instead.
 constexpr uint32_t kCountName = UINT32_MAX;
+// A batch starts with the number of its items not yet freed; its first item
+// follows at the next 8-byte boundary.
+constexpr size_t kBatchHead = 8;
 
 char* Block(T_Item* item) {
     return reinterpret_cast<char*>(item);
@@ -114,28 +121,232 @@ size_t ElemRoom(uint32_t size) {
     return Align8(kPackedDataAt + (size > 0 ? size : 1));
 }
 
-T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data type, size_t room) {
-    size_t used = Align8(kNameAt + nameLength + 1);
-    bool nameInside = used <= UINT32_MAX;
-    if (!nameInside) used = Align8(kNameAt);
-    if (used + room > UINT32_MAX) room = 0;
-    T_Item* item = static_cast<T_Item*>(malloc(used + room));
-    if (item == nullptr) return nullptr;
-    SetField(item, kBlockSizeAt, used + room);
+namespace {
+
+// Makes a packed item in `block`, `home` bytes into its batch (0: a block of
+// its own), whose first `used` bytes hold the record and the name (when
+// `nameInside`) and the rest is room for elements. False when the name
+// needed a block of its own and none was to be had.
+bool InitPacked(T_Item* item, size_t used, size_t size, size_t home, bool nameInside, int32_t hash,
+                const char* name, size_t nameLength, T_Data type) {
+    SetField(item, kBlockSizeAt, size);
     SetField(item, kUsedAt, used);
     SetField(item, kLengthAt, nameLength < kCountName ? nameLength : kCountName);
+    SetField(item, kHomeAt, home);
     item->hash = hash;
     item->name = nameInside ? PackedName(item) : static_cast<char*>(malloc(nameLength + 1));
-    if (item->name == nullptr) {
-        free(item);
-        return nullptr;
-    }
+    if (item->name == nullptr) return false;
     CopyBytes(item->name, name, nameLength);
     item->name[nameLength] = '\0';
     item->type = type;
     item->count = 0;
     item->first = nullptr;
+    return true;
+}
+
+// Frees a packed item's record: its block, or its share of a batch.
+void FreeRecord(T_Item* item) {
+    uint32_t home = Field(item, kHomeAt);
+    if (home == 0) {
+        free(item);
+        return;
+    }
+    char* batch = Block(item) - home;
+    uint32_t live;
+    memcpy(&live, batch, sizeof live);
+    if (--live == 0) {
+        free(batch);
+        return;
+    }
+    memcpy(batch, &live, sizeof live);
+}
+
+}  // namespace
+
+T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data type, size_t room) {
+    size_t used = Align8(kNameAt + nameLength + 1);
+    bool nameInside = used <= UINT32_MAX;
+    if (!nameInside) used = Align8(kNameAt);
+    if (room > UINT32_MAX - used) room = 0;  // written so that it cannot wrap on 32-bit hosts
+    T_Item* item = static_cast<T_Item*>(malloc(used + room));
+    if (item == nullptr) return nullptr;
+    if (!InitPacked(item, used, used + room, 0, nameInside, hash, name, nameLength, type)) {
+        free(item);
+        return nullptr;
+    }
     return item;
+}
+
+bool ReadFlatItem(FlatReader& from, FlatItem* r) {
+    FlatReader in = from;  // kept in registers; `from` moves only past a whole record
+    uint32_t hash, nameLength, type, count;
+    const char* name;
+    if (!in.Read32(&hash) || !in.Read32(&nameLength) || (name = in.Take(nameLength)) == nullptr ||
+        !in.Read32(&type) || !in.Read32(&count))
+        return false;
+    // A count the remaining bytes could not hold is refused before its
+    // elements are looked at.
+    int32_t n = static_cast<int32_t>(count);
+    if (n < 1 || count > in.Left() / kElemHeader) return false;
+    const char* elems = in.Position();
+    size_t room = 0;
+    for (int32_t i = 0; i < n; i++) {
+        uint32_t size;
+        if (!in.Read32(&size) || in.Take(size) == nullptr) return false;
+        // Saturated: the sum could wrap on a 32-bit host, and an item that
+        // large gets blocks of its own anyway.
+        size_t add = ElemRoom(size);
+        room = room <= SIZE_MAX - add ? room + add : SIZE_MAX;
+    }
+    r->hash = static_cast<int32_t>(hash);
+    r->name = name;
+    r->nameLength = nameLength;
+    r->type = static_cast<T_Data>(static_cast<int32_t>(type));
+    r->count = n;
+    r->elems = elems;
+    r->room = room;
+    from = in;
+    return true;
+}
+
+namespace {
+
+// Copies the elements of a checked flat record into the packed item's room,
+// which holds them all, and links them.
+void FillFlat(T_Item* item, const FlatItem& r) {
+    size_t used = Field(item, kUsedAt);
+    const char* in = r.elems;
+    T_Elem** link = &item->first;
+    for (int32_t i = 0; i < r.count; i++) {
+        uint32_t size = Get32(in);
+        in += kElemHeader;
+        T_Elem* elem = reinterpret_cast<T_Elem*>(Block(item) + used);
+        elem->size = size;
+        elem->data = PackedData(elem);
+        CopyBytes(elem->data, in, size);
+        SwapValues(r.type, elem->data, size);
+        in += size;
+        used += ElemRoom(size);
+        *link = elem;
+        link = &elem->next;
+    }
+    *link = nullptr;
+    item->count = r.count;
+    SetField(item, kUsedAt, used);
+}
+
+// The packed item of a checked flat record in a block of its own; null
+// without memory.
+T_Item* NewFlatItem(const FlatItem& r) {
+    T_Item* item = NewPackedItem(r.hash, r.name, r.nameLength, r.type, r.room);
+    if (item == nullptr) return nullptr;
+    if (Field(item, kBlockSizeAt) - Field(item, kUsedAt) >= r.room) {
+        FillFlat(item, r);
+        return item;
+    }
+    // Too large for one block: elements of their own.
+    FlatReader in(r.elems, SIZE_MAX);
+    T_Elem** link = &item->first;
+    for (int32_t i = 0; i < r.count; i++) {
+        uint32_t size = 0;
+        in.Read32(&size);
+        if ((*link = NewElem(in.Take(size), size, kPacked)) == nullptr) {
+            FreeItem(item, kPacked);
+            return nullptr;
+        }
+        SwapValues(r.type, (*link)->data, size);
+        link = &(*link)->next;
+        item->count++;
+    }
+    return item;
+}
+
+// A batch keeps at most this much for its items: with its head, a block
+// small enough for the allocator's per-thread cache.
+constexpr size_t kBatchRoom = 1016;
+
+// The bytes the packed item of `r` takes in a batch; 0 for one too large to
+// share a batch.
+size_t BatchShare(const FlatItem& r) {
+    if (r.nameLength > kBatchRoom || r.room > kBatchRoom) return 0;
+    size_t share = Align8(kNameAt + r.nameLength + 1) + r.room;
+    return share <= kBatchRoom ? share : 0;
+}
+
+// The block items made together share, and where the next one goes.
+class Batch {
+  public:
+    // A block of `bytes` (a sum of BatchShare, at most kBatchRoom); false
+    // without memory. Items placed in the last one count it down themselves.
+    bool Open(size_t bytes) {
+        block = static_cast<char*>(malloc(kBatchHead + bytes));
+        if (block == nullptr) return false;
+        SetLive(0);
+        at = kBatchHead;
+        return true;
+    }
+    // The packed item of `r`, which must fit.
+    T_Item* Place(const FlatItem& r) {
+        size_t used = Align8(kNameAt + r.nameLength + 1);
+        T_Item* item = reinterpret_cast<T_Item*>(block + at);
+        InitPacked(item, used, used + r.room, at, true, r.hash, r.name, r.nameLength, r.type);
+        FillFlat(item, r);
+        at += used + r.room;
+        SetLive(Live() + 1);
+        return item;
+    }
+
+  private:
+    uint32_t Live() const {
+        uint32_t live;
+        memcpy(&live, block, sizeof live);
+        return live;
+    }
+    void SetLive(uint32_t live) { memcpy(block, &live, sizeof live); }
+
+    char* block = nullptr;
+    size_t at = 0;
+};
+
+}  // namespace
+
+bool PackFlatItems(FlatReader& in, int32_t n, ItemList* list) {
+    // Records are gathered as many in a row as share one batch, then made;
+    // one too large for a batch gets a block of its own.
+    constexpr int kGroup = 32;
+    FlatItem group[kGroup];
+    size_t shares[kGroup];
+    int g = 0;
+    size_t bytes = 0;
+    Batch batch;
+    auto make = [&] {
+        // The batch is opened for its first item: one opened before a record
+        // of its own block failed would hold no item to free it.
+        bool opened = false;
+        for (int k = 0; k < g; k++) {
+            if (shares[k] != 0 && !opened && !(opened = batch.Open(bytes))) return false;
+            T_Item* item = shares[k] != 0 ? batch.Place(group[k]) : NewFlatItem(group[k]);
+            if (item == nullptr) return false;
+            list->Push(item);
+        }
+        g = 0;
+        bytes = 0;
+        return true;
+    };
+    for (int32_t i = 0; i < n; i++) {
+        if (!ReadFlatItem(in, &group[g])) return false;
+        size_t share = BatchShare(group[g]);
+        if (g > 0 && bytes + share > kBatchRoom) {
+            // The batch so far is made; this record starts the next one.
+            FlatItem next = group[g];
+            if (!make()) return false;
+            group[0] = next;
+        }
+        shares[g++] = share;
+        bytes += share;
+        if (g == kGroup && !make()) return false;
+    }
+    return make();
 }
 
 T_Elem* PackElem(T_Item* item, const void* data, uint32_t size) {
@@ -182,7 +393,10 @@ void FreeItem(T_Item* item, Layout layout) {
         elem = next;
     }
     FreeName(item);
-    free(item);
+    if (layout == kPacked)
+        FreeRecord(item);
+    else
+        free(item);
 }
 
 bool RemoveElem(T_Item* item, int index, Layout layout) {

@@ -25,6 +25,7 @@ struct ZoNatsSubscription::State {
     ZoBag* batch[kBatch] = {};
     natsMsg* messages[kBatch] = {};
     int batched = 0;
+    int following = 0;  // messages known to wait in the client after this one
     std::vector<natsMsg*> released;  // messages the looper is done with
     std::mutex lock;                 // guards the fields below
     std::condition_variable ended;
@@ -227,11 +228,15 @@ void OnMessage(natsConnection*, natsSubscription* sub, natsMsg* message, void* c
     auto* st = static_cast<SubState*>(closure);
     Take(st, message);
     // While more messages wait in the client, the bags gather and go to the
-    // looper together: one write to its box and one wake-up for the lot.
-    int waiting = 0, bytes = 0;
-    if (st->batched == SubState::kBatch ||
-        natsSubscription_GetPending(sub, &waiting, &bytes) != NATS_OK || waiting == 0)
-        st->Post();
+    // looper together: one write to its box and one wake-up for the lot. The
+    // client is asked how many wait only once those it last named are here.
+    if (st->following > 0) st->following--;
+    if (st->following == 0) {
+        int waiting = 0, bytes = 0;
+        if (natsSubscription_GetPending(sub, &waiting, &bytes) == NATS_OK && waiting > 0)
+            st->following = waiting;
+    }
+    if (st->following == 0 || st->batched == SubState::kBatch) st->Post();
 }
 
 void OnComplete(void* closure) {

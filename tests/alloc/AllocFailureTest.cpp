@@ -256,6 +256,8 @@ const struct Row {
     {"FlatFormsSplitAndConcat",
      [](const Step& step) {
          ZoBag bag(1, 0);
+         const std::string big(1100, 'b');  // an item of its own block before items sharing one
+         bag.Setdata("big", T_BUFFER, big.data(), static_cast<int>(big.size()), 0);
          Fill(&bag, Scale());
          for (bool zip : {false, true}) {
              std::string bytes(bag.FlatSize(zip), '\0');

@@ -20,12 +20,16 @@ namespace zolib_internal {
 // - a packed item's block holds the record, its name (and the name's
 //   length), and room for the elements made with it, each with its bytes.
 //   Elements added later have blocks of their own.
+// - the items of an unflattened bag share blocks, a few at a time (see
+//   PackFlatItems), each laid out as a packed item's block.
 // Only the library frees packed records, and it tells the layouts apart by
 // where things lie: always inside the block they belong to, where no other
 // block can start. Records handed to callers of the record functions
 // (UnflattenItem, UnflattenIndex, SetItem) are loose: every part is a block
 // of its own, as those callers free them part by part.
 enum Layout { kPacked, kLoose };
+
+class ItemList;
 
 // A new element holding a copy of `size` bytes (next = null); `data` may be
 // null only when size is 0.
@@ -47,6 +51,28 @@ T_Elem* PackElem(T_Item* item, const void* data, uint32_t size);
 // A new packed item with one element holding a copy of `size` bytes (count 1).
 T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data type,
                       const void* data, uint32_t size);
+
+// An item record of the flat form whose bytes were all checked: its fields,
+// its element records, and the room they take packed (a sum of ElemRoom).
+struct FlatItem {
+    int32_t hash;
+    const char* name;
+    size_t nameLength;
+    T_Data type;
+    int32_t count;
+    const char* elems;
+    size_t room;
+};
+// Reads an item record from `in` into `r` and moves past it; false when it
+// runs past the end or holds no element (a bag never holds an empty item).
+bool ReadFlatItem(FlatReader& in, FlatItem* r);
+// Makes packed items of the next `n` item records of `in`, values in host
+// order, and pushes them onto `list`, which has room for them. Items made
+// together share heap blocks (batches) as far as they fit, one allocation
+// for many; each still frees its own parts, and the last of a batch freed
+// frees the batch. False for a damaged record or without memory, with part
+// of them pushed.
+bool PackFlatItems(FlatReader& in, int32_t n, ItemList* list);
 // Frees the name, every element and the record.
 void FreeItem(T_Item* item, Layout layout);
 // RemoveIndex for an item of the given layout.
