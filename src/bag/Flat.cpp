@@ -36,7 +36,6 @@ using zolib_internal::kWhenAt;
 using zolib_internal::kWhoAt;
 using zolib_internal::kZippedFlag;
 using zolib_internal::Layout;
-using zolib_internal::NameLength;
 using zolib_internal::NewElem;
 using zolib_internal::NewItem;
 using zolib_internal::Put32;
@@ -110,26 +109,11 @@ char* UnflattenIndex(T_Elem** elem, const char* p, int /*n*/) {
 }
 
 unsigned long FlatSizeItem(T_Item* item) {
-    if (item == nullptr) return 0;
-    return kItemHeader + NameLength(item) + FlatSizeIndex(item->first);
+    return item != nullptr ? zolib_internal::FlatItemSize(item) : 0;
 }
 
 char* FlattenItem(T_Item* item, char* p) {
-    if (item == nullptr) return p;
-    size_t nameLength = NameLength(item);
-    p = Put32(p, static_cast<uint32_t>(item->hash));
-    p = Put32(p, static_cast<uint32_t>(nameLength));
-    zolib_internal::CopyBytes(p, item->name, nameLength);
-    p += nameLength;
-    p = Put32(p, static_cast<uint32_t>(item->type));
-    p = Put32(p, static_cast<uint32_t>(item->count));
-    char* elems = p;
-    p = FlattenIndex(item->first, p, 0);
-    // Element values go out little-endian (a no-op on little-endian hosts).
-    if constexpr (zolib_internal::kBigEndian)
-        for (char* at = elems; at < p; at += 4 + Get32(at))
-            zolib_internal::SwapValues(item->type, at + 4, Get32(at));
-    return p;
+    return item != nullptr ? zolib_internal::WriteFlatItem(item, p) : p;
 }
 
 char* UnflattenItem(T_Item** item, const char* p) {
@@ -144,10 +128,7 @@ char* UnflattenItem(T_Item** item, const char* p) {
 // ---- flattening ----
 
 unsigned long ZoBag::FlatSize(bool zip) {
-    unsigned long size = kFlatHeader;
-    ItemList* items = Items(itemList);
-    for (long i = 0, n = ItemCount(items); i < n; i++)
-        size += FlatSizeItem(items->At(i));
+    unsigned long size = kFlatHeader + zolib_internal::FlatItemsSize(Items(itemList));
     return zip ? MaxZippedSize(size - 1) + 1 : size;
 }
 
@@ -156,12 +137,8 @@ char* ZoBag::FlattenBody(char* p, uint32_t sizeField) {
     p = Put32(p, who);
     p = Put32(p, when);
     p = Put32(p, sizeField);
-    ItemList* items = Items(itemList);
-    long n = ItemCount(items);
-    p = Put32(p, static_cast<uint32_t>(n));
-    for (long i = 0; i < n; i++)
-        p = FlattenItem(items->At(i), p);
-    return p;
+    p = Put32(p, static_cast<uint32_t>(ItemCount(itemList)));
+    return zolib_internal::WriteFlatItems(Items(itemList), p);
 }
 
 bool ZoBag::Flatten(char* buffer, unsigned long* size, bool zip) {

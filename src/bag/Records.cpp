@@ -349,6 +349,43 @@ bool PackFlatItems(FlatReader& in, int32_t n, ItemList* list) {
     return make();
 }
 
+unsigned long FlatItemSize(T_Item* item) {
+    unsigned long size = kItemHeader + NameLength(item);
+    for (T_Elem* elem = item->first; elem != nullptr; elem = elem->next)
+        size += kElemHeader + elem->size;
+    return size;
+}
+
+char* WriteFlatItem(T_Item* item, char* p) {
+    size_t nameLength = NameLength(item);
+    p = Put32(p, static_cast<uint32_t>(item->hash));
+    p = Put32(p, static_cast<uint32_t>(nameLength));
+    CopyBytes(p, item->name, nameLength);
+    p += nameLength;
+    p = Put32(p, static_cast<uint32_t>(item->type));
+    p = Put32(p, static_cast<uint32_t>(item->count));
+    for (T_Elem* elem = item->first; elem != nullptr; elem = elem->next) {
+        p = Put32(p, elem->size);
+        CopyBytes(p, elem->data, elem->size);
+        SwapValues(item->type, p, elem->size);  // values go out little-endian
+        p += elem->size;
+    }
+    return p;
+}
+
+unsigned long FlatItemsSize(ItemList* items) {
+    unsigned long size = 0;
+    for (long i = 0, n = ItemCount(items); i < n; i++)
+        size += FlatItemSize(items->At(i));
+    return size;
+}
+
+char* WriteFlatItems(ItemList* items, char* p) {
+    for (long i = 0, n = ItemCount(items); i < n; i++)
+        p = WriteFlatItem(items->At(i), p);
+    return p;
+}
+
 T_Elem* PackElem(T_Item* item, const void* data, uint32_t size) {
     size_t used = Field(item, kUsedAt);
     size_t room = ElemRoom(size);

@@ -73,6 +73,13 @@ bool ReadFlatItem(FlatReader& in, FlatItem* r);
 // frees the batch. False for a damaged record or without memory, with part
 // of them pushed.
 bool PackFlatItems(FlatReader& in, int32_t n, ItemList* list);
+// The bytes of an item's record in the flat form, and the record written at
+// `p` (values little-endian); returns the position after it.
+unsigned long FlatItemSize(T_Item* item);
+char* WriteFlatItem(T_Item* item, char* p);
+// The same for every item of a list, in order.
+unsigned long FlatItemsSize(ItemList* items);
+char* WriteFlatItems(ItemList* items, char* p);
 // Frees the name, every element and the record.
 void FreeItem(T_Item* item, Layout layout);
 // RemoveIndex for an item of the given layout.
