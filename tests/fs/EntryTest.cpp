@@ -72,7 +72,8 @@ TEST_F(EntryTest, ChangedComparesWholeTimesTouchSetsOnlyTheModification) {
     ASSERT_TRUE(e.Touch());
     struct stat st;
     ASSERT_EQ(stat(At("f").c_str(), &st), 0);
-    EXPECT_EQ(st.st_atim.tv_sec * 1000000000L + st.st_atim.tv_nsec, 1000000000000000100L);
+    EXPECT_EQ(int64_t{st.st_atim.tv_sec} * 1000000000 + st.st_atim.tv_nsec,
+              INT64_C(1000000000000000100));
     EXPECT_GE(st.st_mtim.tv_sec, before - 1);
     EXPECT_TRUE(e.Changed(&err));
     ASSERT_EQ(unlink(At("f").c_str()), 0);
