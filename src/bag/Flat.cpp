@@ -12,8 +12,8 @@
 #include "bag/internal/ByteOrder.h"
 #include "bag/internal/Records.h"
 
-using zolib_internal::FlatReader;
 using zolib_internal::FlatItem;
+using zolib_internal::FlatReader;
 using zolib_internal::FreeItem;
 using zolib_internal::Get32;
 using zolib_internal::HeapBlock;
@@ -85,22 +85,6 @@ void DropItems(ZoList* list, long from) {
 }  // namespace
 
 // ---- record functions ----
-
-unsigned long FlatSizeIndex(T_Elem* elem) {
-    unsigned long size = 0;
-    for (; elem != nullptr; elem = elem->next)
-        size += kElemHeader + elem->size;
-    return size;
-}
-
-char* FlattenIndex(T_Elem* elem, char* p, int /*n*/) {
-    for (; elem != nullptr; elem = elem->next) {
-        p = Put32(p, elem->size);
-        zolib_internal::CopyBytes(p, elem->data, elem->size);
-        p += elem->size;
-    }
-    return p;
-}
 
 char* UnflattenIndex(T_Elem** elem, const char* p, int /*n*/) {
     FlatReader in(p, SIZE_MAX);

@@ -350,10 +350,7 @@ bool PackFlatItems(FlatReader& in, int32_t n, ItemList* list) {
 }
 
 unsigned long FlatItemSize(T_Item* item) {
-    unsigned long size = kItemHeader + NameLength(item);
-    for (T_Elem* elem = item->first; elem != nullptr; elem = elem->next)
-        size += kElemHeader + elem->size;
-    return size;
+    return kItemHeader + NameLength(item) + FlatSizeIndex(item->first);
 }
 
 char* WriteFlatItem(T_Item* item, char* p) {
@@ -364,12 +361,12 @@ char* WriteFlatItem(T_Item* item, char* p) {
     p += nameLength;
     p = Put32(p, static_cast<uint32_t>(item->type));
     p = Put32(p, static_cast<uint32_t>(item->count));
-    for (T_Elem* elem = item->first; elem != nullptr; elem = elem->next) {
-        p = Put32(p, elem->size);
-        CopyBytes(p, elem->data, elem->size);
-        SwapValues(item->type, p, elem->size);  // values go out little-endian
-        p += elem->size;
-    }
+    char* elems = p;
+    p = FlattenIndex(item->first, p, 0);
+    // Element values go out little-endian (a no-op on little-endian hosts).
+    if constexpr (kBigEndian)
+        for (char* at = elems; at < p; at += kElemHeader + Get32(at))
+            SwapValues(item->type, at + kElemHeader, Get32(at));
     return p;
 }
 
@@ -570,6 +567,23 @@ bool CopyOnto(T_Item* dest, T_Item* src, int index, Layout layout) {
 }  // namespace zolib_internal
 
 // ---- record functions ----
+
+// Defined beside the records so that the bag's own flattening inlines them.
+unsigned long FlatSizeIndex(T_Elem* elem) {
+    unsigned long size = 0;
+    for (; elem != nullptr; elem = elem->next)
+        size += zolib_internal::kElemHeader + elem->size;
+    return size;
+}
+
+char* FlattenIndex(T_Elem* elem, char* p, int /*n*/) {
+    for (; elem != nullptr; elem = elem->next) {
+        p = zolib_internal::Put32(p, elem->size);
+        zolib_internal::CopyBytes(p, elem->data, elem->size);
+        p += elem->size;
+    }
+    return p;
+}
 
 T_Item* FindItem(ZoList* list, long hash) {
     if (list == nullptr) return nullptr;

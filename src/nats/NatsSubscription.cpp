@@ -25,7 +25,7 @@ struct ZoNatsSubscription::State {
     ZoBag* batch[kBatch] = {};
     natsMsg* messages[kBatch] = {};
     int batched = 0;
-    int following = 0;  // messages known to wait in the client after this one
+    int following = 0;               // messages known to wait in the client after this one
     std::vector<natsMsg*> released;  // messages the looper is done with
     std::mutex lock;                 // guards the fields below
     std::condition_variable ended;
