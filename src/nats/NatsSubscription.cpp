@@ -2,9 +2,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "internal/LinkState.h"
@@ -46,20 +46,25 @@ struct ZoNatsSubscription::State {
 
 struct ZoNatsLooper::Acks {
     using Owner = ZoNatsSubscription::State;
+    // The `what` of an empty bag holding a message's place; the decoded bag
+    // has the sender's.
+    static constexpr uint32_t kCarrier = 0x5a6f4e63;  // "ZoNc"
     struct Carried {
         natsMsg* message = nullptr;
         Owner* owner = nullptr;  // null once the subscription ended
         bool durable = false;
     };
-    using Table = std::unordered_map<ZoBag*, Carried>;
-    std::mutex lock;  // guards the fields below
-    Table waiting;    // carriers posted, not taken
+    struct Waiting {
+        ZoBag* bag;
+        Carried carried;
+    };
+    // Carriers leave the box in the order they were posted, so the one taken
+    // is nearly always the oldest here. Only the posts of two subscriptions
+    // of one looper can interleave between recording and posting.
+    std::mutex lock;              // guards the fields below
+    std::deque<Waiting> waiting;  // carriers posted, not taken, oldest first
     // The bags whose handlers run, innermost last (a handler may Flush()).
     std::vector<Carried> handled;
-    // Entries of taken carriers, kept for the next ones: no allocation per
-    // message once the table has grown.
-    static constexpr size_t kSpare = 1024;
-    std::vector<Table::node_type> spare;
     // Messages done with, released by the next delivery thread that posts
     // (or with the looper): the client's release wakes its collector
     // thread, work the looper's thread is spared.
@@ -69,20 +74,8 @@ struct ZoNatsLooper::Acks {
     // messages done with for the delivery thread to release.
     void Track(Owner* owner) {
         std::unique_lock<std::mutex> guard(lock);
-        for (int i = 0; i < owner->batched; i++) {
-            Carried entry{owner->messages[i], owner, owner->durable};
-            if (spare.empty()) {
-                waiting.emplace(owner->batch[i], entry);
-                continue;
-            }
-            // A carrier's address is never in the table twice: a bag leaves
-            // it when it leaves the box or the box refuses it (Take).
-            Table::node_type node = std::move(spare.back());
-            spare.pop_back();
-            node.key() = owner->batch[i];
-            node.mapped() = entry;
-            waiting.insert(std::move(node));
-        }
+        for (int i = 0; i < owner->batched; i++)
+            waiting.push_back({owner->batch[i], {owner->messages[i], owner, owner->durable}});
         owner->released.swap(done);
         guard.unlock();
         for (natsMsg* message : owner->released)
@@ -98,12 +91,16 @@ struct ZoNatsLooper::Acks {
     bool Take(ZoBag* bag, bool handling, Carried* taken) {
         std::lock_guard<std::mutex> guard(lock);
         *taken = Carried{};
-        auto it = waiting.find(bag);
-        bool carrier = it != waiting.end();
-        if (carrier) {
-            *taken = it->second;
-            Table::node_type node = waiting.extract(it);
-            if (spare.size() < kSpare) spare.push_back(std::move(node));
+        // Only carriers wear the mark; another bag is never looked for.
+        bool carrier = false;
+        if (bag->what == kCarrier) {
+            for (auto it = waiting.begin(); it != waiting.end(); ++it) {
+                if (it->bag != bag) continue;
+                *taken = it->carried;
+                it == waiting.begin() ? waiting.pop_front() : (void)waiting.erase(it);
+                carrier = true;
+                break;
+            }
         }
         if (handling)
             handled.push_back(*taken);
@@ -138,16 +135,16 @@ struct ZoNatsLooper::Acks {
     // subscription).
     void Forget(const Owner* owner) {
         std::lock_guard<std::mutex> guard(lock);
-        for (auto& entry : waiting)
-            if (entry.second.owner == owner) entry.second.owner = nullptr;
+        for (Waiting& entry : waiting)
+            if (entry.carried.owner == owner) entry.carried.owner = nullptr;
         for (Carried& entry : handled)
             if (entry.owner == owner) entry.owner = nullptr;
     }
     // Everything left, unacknowledged.
     void Clear() {
         std::lock_guard<std::mutex> guard(lock);
-        for (auto& entry : waiting)
-            natsMsg_Destroy(entry.second.message);
+        for (Waiting& entry : waiting)
+            natsMsg_Destroy(entry.carried.message);
         for (Carried& entry : handled)
             natsMsg_Destroy(entry.message);
         for (natsMsg* message : done)
@@ -175,8 +172,9 @@ bool ZoNatsLooper::PostedTaken(ZoBag* bag, bool handled) {
     // (nothing else releases it meanwhile); the reply subject of a stored
     // message is the server's ack subject.
     natsMsg* message = taken.message;
-    if (zonats::DecodeInto(bag, natsMsg_GetData(message),
-                           static_cast<size_t>(natsMsg_GetDataLength(message)))) {
+    const char* data = natsMsg_GetData(message);
+    size_t length = static_cast<size_t>(natsMsg_GetDataLength(message));
+    if (zonats::DecodeInto(bag, data, length)) {
         zonats::MarkArrival(bag, natsMsg_GetSubject(message),
                             taken.durable ? nullptr : natsMsg_GetReply(message));
         return true;
@@ -210,7 +208,8 @@ void Take(SubState* st, natsMsg* message) {
     size_t length = static_cast<size_t>(natsMsg_GetDataLength(message));
     if (st->carrying != nullptr) {
         st->messages[st->batched] = message;
-        st->batch[st->batched++] = new ZoBag(0, zonats::ItemRoom(data, length));
+        st->batch[st->batched++] =
+            new ZoBag(ZoNatsLooper::Acks::kCarrier, zonats::ItemRoom(data, length));
         return;
     }
     ZoBag* bag = zonats::Decode(data, length);

@@ -126,6 +126,16 @@ TEST_F(NatsTest, EveryElementTypeTravelsByPublishAndRequest) {
             EXPECT_EQ(zotest::Plain(*bag), expected) << "case " << c;
         }
     }
+    // Arrival items that travelled in a bag are replaced, whatever they were:
+    // a forged reply subject never reaches a handler.
+    sent.Setint32("_nats.subject", 7, 1);
+    sent.Setstring("_nats.reply", "forged", 1);
+    for (int c = 4; c < 6; c++) {
+        ASSERT_TRUE(link->Publish("types", &sent, c == 5));
+        ASSERT_TRUE(WaitUntil([&] { return keeper.Count() == static_cast<size_t>(c + 1); }));
+        EXPECT_STREQ(ZoNatsLink::Subject(keeper.At(c)), "types");
+        EXPECT_EQ(ZoNatsLink::ReplySubject(keeper.At(c)), nullptr);
+    }
     EXPECT_TRUE(keeper.onLoopThread);
     EXPECT_TRUE(WaitUntil([&] { return sub.Malformed() == 1; }));
     // Nobody answers on another subject: a bounded wait and a reason.
