@@ -1,6 +1,7 @@
 #include <zolib/threads/Snooze.h>
 
 #include "internal/Unwind.h"
+#include "threads/internal/Signals.h"
 
 #include <sched.h>
 
@@ -40,6 +41,7 @@ ZOLIB_UNWOUND int Snooze(unsigned long value, TSnoozeTime unit) {
             errno = EINVAL;
             return -1;
     }
+    ZoRearmThreadSignals();
     // A signal handler (suspension included) interrupts the sleep; go on
     // sleeping what was left so the caller always gets the whole time.
     timespec left;

@@ -1,6 +1,7 @@
 #include <zolib/threads/Thread.h>
 
 #include "internal/Unwind.h"
+#include "threads/internal/Signals.h"
 
 #include <cerrno>
 #include <csetjmp>
@@ -11,6 +12,11 @@ namespace {
 // never parked again, and an abort then only waits for it, as a jump out of
 // a stack that is being unwound would break the unwinder.
 enum Phase { PHASE_IDLE, PHASE_STARTING, PHASE_BODY, PHASE_CANCELED, PHASE_DONE };
+
+#ifdef ZOLIB_TSAN
+// One of the handlers ran on this thread since the last rearm.
+thread_local volatile sig_atomic_t handled __attribute__((tls_model("initial-exec"))) = 0;
+#endif
 
 }  // namespace
 
@@ -83,6 +89,13 @@ struct ZoThread::Frame {
         }
     }
 
+    // Called first by both handlers (see threads/internal/Signals.h).
+    static void NoteHandled() {
+#ifdef ZOLIB_TSAN
+        if (current != nullptr) handled = 1;
+#endif
+    }
+
     void Enter();
 };
 
@@ -102,6 +115,15 @@ sigset_t OurSignals() {
 }
 
 }  // namespace
+
+#ifdef ZOLIB_TSAN
+void ZoRearmThreadSignals() {
+    if (handled == 0) return;
+    handled = 0;
+    sigset_t ours = OurSignals();
+    pthread_sigmask(SIG_UNBLOCK, &ours, nullptr);
+}
+#endif
 
 // Kept out of line so that the jump buffer is set in a frame of its own that
 // stays alive exactly as long as a jump to it is allowed.
@@ -178,6 +200,7 @@ void c_thread(void* arg) {
 
 ZOLIB_HANDLER void SIGSuspend(int) {
     int saved = errno;
+    ZoThread::Frame::NoteHandled();
     int state, type, unused;
     pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
     pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, &type);
@@ -205,11 +228,13 @@ ZOLIB_HANDLER void SIGSuspend(int) {
 
 ZOLIB_HANDLER void SIGResume(int) {
     int saved = errno;
+    ZoThread::Frame::NoteHandled();
     ZoThread::Frame::AbortIfAsked();
     errno = saved;
 }
 
 bool IsCanceled() {
+    ZoRearmThreadSignals();
     pthread_testcancel();
     return false;
 }
