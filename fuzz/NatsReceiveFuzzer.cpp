@@ -33,7 +33,7 @@ class Sink : public ZoLooper {
             refused++;
             return false;
         }
-        zonats::MarkArrival(bag, kSubject, size % 2 == 0 ? "_INBOX.reply" : nullptr);
+        zonats::MarkArrival(bag, data, size, kSubject, size % 2 == 0 ? "_INBOX.reply" : nullptr);
         return true;
     }
     const char* data = nullptr;

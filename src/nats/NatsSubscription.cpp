@@ -175,7 +175,7 @@ bool ZoNatsLooper::PostedTaken(ZoBag* bag, bool handled) {
     const char* data = natsMsg_GetData(message);
     size_t length = static_cast<size_t>(natsMsg_GetDataLength(message));
     if (zonats::DecodeInto(bag, data, length)) {
-        zonats::MarkArrival(bag, natsMsg_GetSubject(message),
+        zonats::MarkArrival(bag, data, length, natsMsg_GetSubject(message),
                             taken.durable ? nullptr : natsMsg_GetReply(message));
         return true;
     }
@@ -218,7 +218,7 @@ void Take(SubState* st, natsMsg* message) {
         natsMsg_Destroy(message);
         return;
     }
-    zonats::MarkArrival(bag, natsMsg_GetSubject(message), natsMsg_GetReply(message));
+    zonats::MarkArrival(bag, data, length, natsMsg_GetSubject(message), natsMsg_GetReply(message));
     natsMsg_Destroy(message);
     st->batch[st->batched++] = bag;
 }

@@ -1,6 +1,7 @@
 #include "internal/Wire.h"
 
 #include <cstdint>
+#include <string_view>
 
 namespace zonats {
 
@@ -53,10 +54,35 @@ ZoBag* Decode(const char* data, size_t length) {
     return nullptr;
 }
 
-void MarkArrival(ZoBag* bag, const char* subject, const char* reply) {
-    while (bag->RemoveItem(kSubjectItem, 0)) {
+namespace {
+
+// Whether a plain flat form may hold an item found by `nameHash`. Items are found
+// by their name's hash alone, and every item record starts with it,
+// little-endian: a form without those four bytes anywhere holds no such item
+// (nested bags and values only give false alarms). Cheaper than looking for
+// the item in the decoded bag, which this spares for nearly every message.
+bool MayHold(std::string_view plain, long nameHash) {
+    uint32_t hash = static_cast<uint32_t>(nameHash);
+    const char bytes[4] = {static_cast<char>(hash), static_cast<char>(hash >> 8),
+                           static_cast<char>(hash >> 16), static_cast<char>(hash >> 24)};
+    return plain.find(std::string_view(bytes, sizeof bytes)) != std::string_view::npos;
+}
+
+}  // namespace
+
+void MarkArrival(ZoBag* bag, const char* data, size_t length, const char* subject,
+                 const char* reply) {
+    // A compressed form is not searched: its items are only known decoded.
+    bool plain = data != nullptr && length > 3 && data[3] == 0;
+    std::string_view form(data, plain ? length : 0);
+    static const long subjectHash = ZoBag::Hash(kSubjectItem), replyHash = ZoBag::Hash(kReplyItem);
+    if (!plain || MayHold(form, subjectHash)) {
+        while (bag->RemoveItem(kSubjectItem, 0)) {
+        }
     }
-    while (bag->RemoveItem(kReplyItem, 0)) {
+    if (!plain || MayHold(form, replyHash)) {
+        while (bag->RemoveItem(kReplyItem, 0)) {
+        }
     }
     bag->Setstring(kSubjectItem, subject != nullptr ? subject : "", 1);
     if (reply != nullptr && reply[0] != '\0') bag->Setstring(kReplyItem, reply, 1);

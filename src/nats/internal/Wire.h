@@ -29,8 +29,9 @@ bool DecodeInto(ZoBag* bag, const char* data, size_t length);
 // beyond what the bytes could hold.
 int ItemRoom(const char* data, size_t length);
 
-// Sets the arrival items of a delivered bag, replacing any that travelled in
-// it; a null or empty `reply` leaves no reply item.
-void MarkArrival(ZoBag* bag, const char* subject, const char* reply);
+// Sets the arrival items of a bag just decoded from `data`, replacing any
+// that travelled in it; a null or empty `reply` leaves no reply item.
+void MarkArrival(ZoBag* bag, const char* data, size_t length, const char* subject,
+                 const char* reply);
 
 }  // namespace zonats
