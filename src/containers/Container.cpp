@@ -6,12 +6,24 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace {
+
+// Room for n slots (at least one), or null. Slots are written before they
+// are read, so they are not cleared (calloc would also pass by the
+// allocator's per-thread cache, and containers are made often).
+void** NewSlots(long n) {
+    if (static_cast<unsigned long>(n) > PTRDIFF_MAX / sizeof(void*)) return nullptr;
+    return static_cast<void**>(malloc((n > 0 ? n : 1) * sizeof(void*)));
+}
+
+}  // namespace
+
 ZoContainer::ZoContainer(long initial, long block)
     : capacity(initial > 0 ? initial : 0),
       count(0),
       end(0),
       block(block > 0 ? block : 1),
-      items(static_cast<void**>(calloc(capacity > 0 ? capacity : 1, sizeof(void*)))) {
+      items(NewSlots(capacity)) {
     if (items == nullptr) capacity = 0;
 }
 
