@@ -44,9 +44,7 @@ ZoBag::ZoBag(ZoBag* other)
 }
 
 ZoBag::~ZoBag() {
-    ItemList* items = Items(itemList);
-    for (long i = 0, n = ItemCount(items); i < n; i++)
-        FreeItem(items->At(i), kPacked);
+    zolib_internal::FreeItems(Items(itemList));
     delete itemList;
 }
 
@@ -55,23 +53,32 @@ long ZoBag::Hash(const char* name) {
     return zolib_internal::HashBytes(name, strlen(name));
 }
 
-T_Item* ZoBag::Find(const char* name) {
-    if (name == nullptr) return nullptr;
-    // As FindItem(itemList, hash), without a virtual call per item.
-    int32_t hash = static_cast<int32_t>(Hash(name));
-    ItemList* items = Items(itemList);
+namespace {
+
+// As FindItem(list, hash), without a virtual call per item.
+T_Item* FindHashed(ZoList* list, int32_t hash) {
+    ItemList* items = Items(list);
     for (long i = 0, n = ItemCount(items); i < n; i++)
         if (items->At(i)->hash == hash) return items->At(i);
     return nullptr;
 }
 
+}  // namespace
+
+T_Item* ZoBag::Find(const char* name) {
+    if (name == nullptr) return nullptr;
+    return FindHashed(itemList, static_cast<int32_t>(Hash(name)));
+}
+
 bool ZoBag::Setdata(const char* name, T_Data type, const void* data, int size, int index) {
     if (name == nullptr || size < 0 || (data == nullptr && size > 0)) return false;
-    T_Item* item = Find(name);
+    // The name is measured and hashed once, for the search and a new item.
+    size_t length = strlen(name);
+    int32_t hash = zolib_internal::HashBytes(name, length);
+    T_Item* item = FindHashed(itemList, hash);
     if (item == nullptr) {
         if (zolib_internal::ListOf(itemList) == nullptr) return false;
-        item = NewPackedItem(static_cast<int32_t>(Hash(name)), name, strlen(name), type, data,
-                             static_cast<uint32_t>(size));
+        item = NewPackedItem(hash, name, length, type, data, static_cast<uint32_t>(size));
         if (item == nullptr) return false;
         if (!itemList->AddItem(item)) {
             FreeItem(item, kPacked);

@@ -178,34 +178,41 @@ T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data 
 }
 
 bool ReadFlatItem(FlatReader& from, FlatItem* r) {
-    FlatReader in = from;  // kept in registers; `from` moves only past a whole record
-    uint32_t hash, nameLength, type, count;
-    const char* name;
-    if (!in.Read32(&hash) || !in.Read32(&nameLength) || (name = in.Take(nameLength)) == nullptr ||
-        !in.Read32(&type) || !in.Read32(&count))
-        return false;
+    // Read with a pointer and a count of bytes left, both in registers; every
+    // field is checked against what is left before it is touched.
+    const char* p = from.Position();
+    size_t left = from.Left();
+    if (left < kItemHeader) return false;  // the fixed fields, the name aside
+    uint32_t nameLength = Get32(p + 4);
+    if (nameLength > left - kItemHeader) return false;
+    r->hash = static_cast<int32_t>(Get32(p));
+    r->name = p + 8;
+    r->nameLength = nameLength;
+    p += 8 + nameLength;
+    r->type = static_cast<T_Data>(static_cast<int32_t>(Get32(p)));
+    uint32_t count = Get32(p + 4);
+    p += 8;
+    left -= kItemHeader + nameLength;
     // A count the remaining bytes could not hold is refused before its
     // elements are looked at.
     int32_t n = static_cast<int32_t>(count);
-    if (n < 1 || count > in.Left() / kElemHeader) return false;
-    const char* elems = in.Position();
-    size_t room = 0;
-    for (int32_t i = 0; i < n; i++) {
-        uint32_t size;
-        if (!in.Read32(&size) || in.Take(size) == nullptr) return false;
-        // Saturated: the sum could wrap on a 32-bit host, and an item that
-        // large gets blocks of its own anyway.
-        size_t add = ElemRoom(size);
-        room = room <= SIZE_MAX - add ? room + add : SIZE_MAX;
-    }
-    r->hash = static_cast<int32_t>(hash);
-    r->name = name;
-    r->nameLength = nameLength;
-    r->type = static_cast<T_Data>(static_cast<int32_t>(type));
+    if (n < 1 || count > left / kElemHeader) return false;
     r->count = n;
-    r->elems = elems;
-    r->room = room;
-    from = in;
+    r->elems = p;
+    // 64 bits hold the sum whatever the host: each element's room exceeds its
+    // bytes by less than 32, and a record fits in the bytes given.
+    uint64_t room = 0;
+    for (int32_t i = 0; i < n; i++) {
+        if (left < kElemHeader) return false;
+        uint32_t size = Get32(p);
+        left -= kElemHeader;
+        if (size > left) return false;
+        p += kElemHeader + size;
+        left -= size;
+        room += ElemRoom(size);
+    }
+    r->room = room <= SIZE_MAX ? static_cast<size_t>(room) : SIZE_MAX;
+    from = FlatReader(p, left);
     return true;
 }
 
@@ -277,35 +284,60 @@ size_t BatchShare(const FlatItem& r) {
 class Batch {
   public:
     // A block of `bytes` (a sum of BatchShare, at most kBatchRoom); false
-    // without memory. Items placed in the last one count it down themselves.
+    // without memory. Items placed in the last one count it down themselves
+    // once it is sealed.
     bool Open(size_t bytes) {
         block = static_cast<char*>(malloc(kBatchHead + bytes));
         if (block == nullptr) return false;
-        SetLive(0);
+        live = 0;
         at = kBatchHead;
         return true;
     }
-    // The packed item of `r`, which must fit.
+    // The packed item of `r`, which must fit, laid out as NewPackedItem and
+    // FillFlat would, in one go: this runs for most items unflattened.
     T_Item* Place(const FlatItem& r) {
+        char* base = block + at;
+        T_Item* item = reinterpret_cast<T_Item*>(base);
         size_t used = Align8(kNameAt + r.nameLength + 1);
-        T_Item* item = reinterpret_cast<T_Item*>(block + at);
-        InitPacked(item, used, used + r.room, at, true, r.hash, r.name, r.nameLength, r.type);
-        FillFlat(item, r);
-        at += used + r.room;
-        SetLive(Live() + 1);
+        size_t size = used + r.room;  // the elements fill their room exactly
+        SetField(item, kBlockSizeAt, size);
+        SetField(item, kUsedAt, size);
+        SetField(item, kLengthAt, r.nameLength);  // at most kBatchRoom
+        SetField(item, kHomeAt, at);
+        item->hash = r.hash;
+        item->name = PackedName(item);
+        CopyBytes(item->name, r.name, r.nameLength);
+        item->name[r.nameLength] = '\0';
+        item->type = r.type;
+        item->count = r.count;
+        const char* in = r.elems;
+        char* out = base + used;
+        T_Elem** link = &item->first;
+        for (int32_t i = 0; i < r.count; i++) {
+            uint32_t length = Get32(in);
+            in += kElemHeader;
+            T_Elem* elem = reinterpret_cast<T_Elem*>(out);
+            elem->size = length;
+            elem->data = PackedData(elem);
+            CopyBytes(elem->data, in, length);
+            SwapValues(r.type, elem->data, length);
+            in += length;
+            out += ElemRoom(length);
+            *link = elem;
+            link = &elem->next;
+        }
+        *link = nullptr;
+        at += size;
+        live++;
         return item;
     }
+    // Writes the count of the items placed, before any of them can be freed.
+    void Seal() { memcpy(block, &live, sizeof live); }
 
   private:
-    uint32_t Live() const {
-        uint32_t live;
-        memcpy(&live, block, sizeof live);
-        return live;
-    }
-    void SetLive(uint32_t live) { memcpy(block, &live, sizeof live); }
-
     char* block = nullptr;
     size_t at = 0;
+    uint32_t live = 0;
 };
 
 }  // namespace
@@ -322,16 +354,20 @@ bool PackFlatItems(FlatReader& in, int32_t n, ItemList* list) {
     auto make = [&] {
         // The batch is opened for its first item: one opened before a record
         // of its own block failed would hold no item to free it.
-        bool opened = false;
-        for (int k = 0; k < g; k++) {
-            if (shares[k] != 0 && !opened && !(opened = batch.Open(bytes))) return false;
-            T_Item* item = shares[k] != 0 ? batch.Place(group[k]) : NewFlatItem(group[k]);
-            if (item == nullptr) return false;
-            list->Push(item);
+        bool opened = false, made = true;
+        for (int k = 0; k < g && made; k++) {
+            T_Item* item = nullptr;
+            if (shares[k] == 0)
+                item = NewFlatItem(group[k]);
+            else if (opened || (opened = batch.Open(bytes)))
+                item = batch.Place(group[k]);
+            made = item != nullptr;
+            if (made) list->Push(item);
         }
+        if (opened) batch.Seal();
         g = 0;
         bytes = 0;
-        return true;
+        return made;
     };
     for (int32_t i = 0; i < n; i++) {
         if (!ReadFlatItem(in, &group[g])) return false;
@@ -431,6 +467,11 @@ void FreeItem(T_Item* item, Layout layout) {
         FreeRecord(item);
     else
         free(item);
+}
+
+void FreeItems(ItemList* items) {
+    for (long i = 0, n = ItemCount(items); i < n; i++)
+        FreeItem(items->At(i), kPacked);
 }
 
 bool RemoveElem(T_Item* item, int index, Layout layout) {

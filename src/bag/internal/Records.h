@@ -82,6 +82,8 @@ unsigned long FlatItemsSize(ItemList* items);
 char* WriteFlatItems(ItemList* items, char* p);
 // Frees the name, every element and the record.
 void FreeItem(T_Item* item, Layout layout);
+// Frees every item of a bag's list (packed); the list keeps its slots.
+void FreeItems(ItemList* items);
 // RemoveIndex for an item of the given layout.
 bool RemoveElem(T_Item* item, int index, Layout layout);
 // Frees an element of `item`: the record too unless it lies in the item's
