@@ -218,28 +218,36 @@ bool ReadFlatItem(FlatReader& from, FlatItem* r) {
 
 namespace {
 
-// Copies the elements of a checked flat record into the packed item's room,
-// which holds them all, and links them.
-void FillFlat(T_Item* item, const FlatItem& r) {
-    size_t used = Field(item, kUsedAt);
+// Lays out the elements of a checked flat record from `out` on, in the
+// packed item's room, which holds them all, and links them; returns the end.
+__attribute__((always_inline)) inline char* PlaceElems(T_Item* item, char* out, const FlatItem& r) {
+    // Read once: the copies below may write anywhere as far as the compiler knows.
+    const int32_t count = r.count;
+    const T_Data type = r.type;
     const char* in = r.elems;
+    item->count = count;
     T_Elem** link = &item->first;
-    for (int32_t i = 0; i < r.count; i++) {
+    for (int32_t i = 0; i < count; i++) {
         uint32_t size = Get32(in);
         in += kElemHeader;
-        T_Elem* elem = reinterpret_cast<T_Elem*>(Block(item) + used);
+        T_Elem* elem = reinterpret_cast<T_Elem*>(out);
         elem->size = size;
         elem->data = PackedData(elem);
         CopyBytes(elem->data, in, size);
-        SwapValues(r.type, elem->data, size);
+        SwapValues(type, elem->data, size);
         in += size;
-        used += ElemRoom(size);
+        out += ElemRoom(size);
         *link = elem;
         link = &elem->next;
     }
     *link = nullptr;
-    item->count = r.count;
-    SetField(item, kUsedAt, used);
+    return out;
+}
+
+// The same into a packed item made by NewPackedItem.
+void FillFlat(T_Item* item, const FlatItem& r) {
+    char* end = PlaceElems(item, Block(item) + Field(item, kUsedAt), r);
+    SetField(item, kUsedAt, end - Block(item));
 }
 
 // The packed item of a checked flat record in a block of its own; null
@@ -294,7 +302,8 @@ class Batch {
         return true;
     }
     // The packed item of `r`, which must fit, laid out as NewPackedItem and
-    // FillFlat would, in one go: this runs for most items unflattened.
+    // FillFlat would, without their checks: this runs for most items
+    // unflattened.
     T_Item* Place(const FlatItem& r) {
         char* base = block + at;
         T_Item* item = reinterpret_cast<T_Item*>(base);
@@ -309,24 +318,7 @@ class Batch {
         CopyBytes(item->name, r.name, r.nameLength);
         item->name[r.nameLength] = '\0';
         item->type = r.type;
-        item->count = r.count;
-        const char* in = r.elems;
-        char* out = base + used;
-        T_Elem** link = &item->first;
-        for (int32_t i = 0; i < r.count; i++) {
-            uint32_t length = Get32(in);
-            in += kElemHeader;
-            T_Elem* elem = reinterpret_cast<T_Elem*>(out);
-            elem->size = length;
-            elem->data = PackedData(elem);
-            CopyBytes(elem->data, in, length);
-            SwapValues(r.type, elem->data, length);
-            in += length;
-            out += ElemRoom(length);
-            *link = elem;
-            link = &elem->next;
-        }
-        *link = nullptr;
+        PlaceElems(item, base + used, r);
         at += size;
         live++;
         return item;
