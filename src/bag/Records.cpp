@@ -177,7 +177,10 @@ T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data 
     return item;
 }
 
-bool ReadFlatItem(FlatReader& from, FlatItem* r) {
+namespace {
+
+// ReadFlatItem, inline in the unflattening loop.
+__attribute__((always_inline)) inline bool ReadRecord(FlatReader& from, FlatItem* r) {
     // Read with a pointer and a count of bytes left, both in registers; every
     // field is checked against what is left before it is touched.
     const char* p = from.Position();
@@ -214,6 +217,12 @@ bool ReadFlatItem(FlatReader& from, FlatItem* r) {
     r->room = room <= SIZE_MAX ? static_cast<size_t>(room) : SIZE_MAX;
     from = FlatReader(p, left);
     return true;
+}
+
+}  // namespace
+
+bool ReadFlatItem(FlatReader& from, FlatItem* r) {
+    return ReadRecord(from, r);
 }
 
 namespace {
@@ -288,17 +297,26 @@ size_t BatchShare(const FlatItem& r) {
     return share <= kBatchRoom ? share : 0;
 }
 
+// A packed item of one element takes at most this many bytes more in a
+// batch than its flat record: the record's fields, the name's NUL and the
+// alignment of the name and of the element (each further element up to 28
+// more).
+constexpr size_t kItemGrowth = 72;
+
 // The block items made together share, and where the next one goes.
 class Batch {
   public:
-    // A block of `bytes` (a sum of BatchShare, at most kBatchRoom); false
-    // without memory. Items placed in the last one count it down themselves
-    // once it is sealed.
+    // Whether the packed item of a record of this share fits what is left.
+    bool Fits(size_t share) const { return block != nullptr && share <= end - at; }
+    // A new block of `bytes` (at most kBatchRoom) after sealing the last;
+    // false without memory.
     bool Open(size_t bytes) {
+        Seal();
         block = static_cast<char*>(malloc(kBatchHead + bytes));
         if (block == nullptr) return false;
         live = 0;
         at = kBatchHead;
+        end = kBatchHead + bytes;
         return true;
     }
     // The packed item of `r`, which must fit, laid out as NewPackedItem and
@@ -323,58 +341,53 @@ class Batch {
         live++;
         return item;
     }
-    // Writes the count of the items placed, before any of them can be freed.
-    void Seal() { memcpy(block, &live, sizeof live); }
+    // Writes the count of the items placed, before any of them can be freed;
+    // from then on they count it down themselves. A block is opened only for
+    // an item that fits, so none is left without one.
+    void Seal() {
+        if (block != nullptr) memcpy(block, &live, sizeof live);
+        block = nullptr;
+    }
 
   private:
     char* block = nullptr;
     size_t at = 0;
+    size_t end = 0;
     uint32_t live = 0;
 };
 
 }  // namespace
 
 bool PackFlatItems(FlatReader& in, int32_t n, ItemList* list) {
-    // Records are gathered as many in a row as share one batch, then made;
-    // one too large for a batch gets a block of its own.
-    constexpr int kGroup = 32;
-    FlatItem group[kGroup];
-    size_t shares[kGroup];
-    int g = 0;
-    size_t bytes = 0;
+    // Each record is checked, then laid out in the open batch when it fits,
+    // else in a new one sized for it and the records after it (counting
+    // kItemGrowth for each, capped at kBatchRoom: exact for items of one
+    // element, and a later record that does not fit opens another). One too
+    // large for a batch gets a block of its own.
     Batch batch;
-    auto make = [&] {
-        // The batch is opened for its first item: one opened before a record
-        // of its own block failed would hold no item to free it.
-        bool opened = false, made = true;
-        for (int k = 0; k < g && made; k++) {
-            T_Item* item = nullptr;
-            if (shares[k] == 0)
-                item = NewFlatItem(group[k]);
-            else if (opened || (opened = batch.Open(bytes)))
-                item = batch.Place(group[k]);
-            made = item != nullptr;
-            if (made) list->Push(item);
+    bool made = true;
+    for (int32_t i = 0; i < n && made; i++) {
+        FlatItem r;
+        if (!ReadRecord(in, &r)) {
+            made = false;
+            break;
         }
-        if (opened) batch.Seal();
-        g = 0;
-        bytes = 0;
-        return made;
-    };
-    for (int32_t i = 0; i < n; i++) {
-        if (!ReadFlatItem(in, &group[g])) return false;
-        size_t share = BatchShare(group[g]);
-        if (g > 0 && bytes + share > kBatchRoom) {
-            // The batch so far is made; this record starts the next one.
-            FlatItem next = group[g];
-            if (!make()) return false;
-            group[0] = next;
+        size_t share = BatchShare(r);
+        T_Item* item = nullptr;
+        if (share == 0) {
+            item = NewFlatItem(r);
+        } else {
+            // In 64 bits: the sum may pass 4 GiB on a 32-bit host.
+            uint64_t wanted = uint64_t{share} + in.Left() + uint64_t{kItemGrowth} * (n - 1 - i);
+            if (batch.Fits(share) ||
+                batch.Open(wanted < kBatchRoom ? static_cast<size_t>(wanted) : kBatchRoom))
+                item = batch.Place(r);
         }
-        shares[g++] = share;
-        bytes += share;
-        if (g == kGroup && !make()) return false;
+        made = item != nullptr;
+        if (made) list->Push(item);
     }
-    return make();
+    batch.Seal();
+    return made;
 }
 
 unsigned long FlatItemSize(T_Item* item) {
