@@ -27,6 +27,7 @@ struct ZoNatsSubscription::State {
     int batched = 0;
     int following = 0;               // messages known to wait in the client after this one
     std::vector<natsMsg*> released;  // messages the looper is done with
+    std::vector<ZoBag*> spares;      // placeholders to post again
     std::mutex lock;                 // guards the fields below
     std::condition_variable ended;
     bool complete = false;  // no callback will run any more
@@ -34,6 +35,8 @@ struct ZoNatsSubscription::State {
 
     // Hands the batch to the looper in one post.
     void Post();
+    // An empty bag to hold a message's place in a ZoNatsLooper's box.
+    ZoBag* Placeholder();
 
     bool Fail(const char* what, natsStatus s) {
         std::lock_guard<std::mutex> guard(lock);
@@ -49,6 +52,8 @@ struct ZoNatsLooper::Acks {
     // The `what` of an empty bag holding a message's place; the decoded bag
     // has the sender's.
     static constexpr uint32_t kCarrier = 0x5a6f4e63;  // "ZoNc"
+    // Placeholders kept for reuse at most; more are freed when they return.
+    static constexpr size_t kSpareLimit = 1024;
     struct Carried {
         natsMsg* message = nullptr;
         Owner* owner = nullptr;  // null once the subscription ended
@@ -69,25 +74,35 @@ struct ZoNatsLooper::Acks {
     // (or with the looper): the client's release wakes its collector
     // thread, work the looper's thread is spared.
     std::vector<natsMsg*> done;
+    // Placeholders the looper took, for the delivery threads to post again:
+    // a bag made on one thread and freed on another takes the allocator's
+    // slow path at both ends, twice per message.
+    std::vector<ZoBag*> spare;
 
-    // Records a batch of carriers before it is posted, and takes the
-    // messages done with for the delivery thread to release.
+    // Records a batch of carriers before it is posted, takes the messages
+    // done with for the delivery thread to release, and the spare
+    // placeholders when it runs short.
     void Track(Owner* owner) {
         std::unique_lock<std::mutex> guard(lock);
         for (int i = 0; i < owner->batched; i++)
             waiting.push_back({owner->batch[i], {owner->messages[i], owner, owner->durable}});
         owner->released.swap(done);
+        if (owner->spares.size() < static_cast<size_t>(Owner::kBatch)) {
+            owner->spares.insert(owner->spares.end(), spare.begin(), spare.end());
+            spare.clear();
+        }
         guard.unlock();
         for (natsMsg* message : owner->released)
             natsMsg_Destroy(message);
         owner->released.clear();
     }
     // A bag leaves the box. Its message is taken out now, while the address
-    // is still the bag's: once the bag is deleted it may belong to a new one.
-    // A handled bag is pushed, a carrier or not, to keep the pairs with
-    // Acknowledge(); its message stays there until the handler returned. One
-    // that is not handled releases its message unacknowledged (it comes
-    // again). True, with what it carries, for a carrier.
+    // is still the bag's: once the bag is deleted (or reused) it may hold
+    // another message. A handled bag is pushed, a carrier or not, to keep the
+    // pairs with Acknowledge(); its message stays there until the handler
+    // returned. One that is not handled releases its message unacknowledged
+    // (it comes again). A handled carrier is kept for reuse: the caller must
+    // not touch it any more. True, with what it carries, for a carrier.
     bool Take(ZoBag* bag, bool handling, Carried* taken) {
         std::lock_guard<std::mutex> guard(lock);
         *taken = Carried{};
@@ -106,7 +121,13 @@ struct ZoNatsLooper::Acks {
             handled.push_back(*taken);
         else
             natsMsg_Destroy(taken->message);
-        return carrier;
+        if (!carrier || !handling) return carrier;
+        if (spare.size() < kSpareLimit) {
+            spare.push_back(bag);
+            return true;
+        }
+        delete bag;  // one thread's burst cannot keep memory for ever
+        return true;
     }
     // After the handler: acknowledges the innermost handled bag's message
     // when it is a durable one whose subscription is still there.
@@ -149,9 +170,12 @@ struct ZoNatsLooper::Acks {
             natsMsg_Destroy(entry.message);
         for (natsMsg* message : done)
             natsMsg_Destroy(message);
+        for (ZoBag* bag : spare)
+            delete bag;
         waiting.clear();
         handled.clear();
         done.clear();
+        spare.clear();
     }
 };
 
@@ -167,15 +191,17 @@ ZoNatsLooper::~ZoNatsLooper() {
 bool ZoNatsLooper::PostedTaken(ZoBag* bag, bool handled) {
     Acks::Carried taken;
     if (!acks->Take(bag, handled, &taken) || !handled) return true;
-    // The carrier gets its bag here, on the thread that handles it. The
-    // message stays alive in the handled list until the handler returned
-    // (nothing else releases it meanwhile); the reply subject of a stored
-    // message is the server's ack subject.
+    // The carrier went back for reuse; the handler gets a bag made here, on
+    // the thread that handles and usually deletes it. The message stays
+    // alive in the handled list until the handler returned (nothing else
+    // releases it meanwhile); the reply subject of a stored message is the
+    // server's ack subject.
     natsMsg* message = taken.message;
     const char* data = natsMsg_GetData(message);
     size_t length = static_cast<size_t>(natsMsg_GetDataLength(message));
-    if (zonats::DecodeInto(bag, data, length)) {
-        zonats::MarkArrival(bag, data, length, natsMsg_GetSubject(message),
+    current = zonats::Decode(data, length);
+    if (current != nullptr) {
+        zonats::MarkArrival(current, data, length, natsMsg_GetSubject(message),
                             taken.durable ? nullptr : natsMsg_GetReply(message));
         return true;
     }
@@ -199,6 +225,13 @@ void SubState::Post() {
     batched = 0;
 }
 
+ZoBag* SubState::Placeholder() {
+    if (spares.empty()) return new ZoBag(ZoNatsLooper::Acks::kCarrier, 1);
+    ZoBag* bag = spares.back();
+    spares.pop_back();
+    return bag;
+}
+
 namespace {
 
 // Takes one message into the batch: an empty carrier bag for a looper that
@@ -208,8 +241,7 @@ void Take(SubState* st, natsMsg* message) {
     size_t length = static_cast<size_t>(natsMsg_GetDataLength(message));
     if (st->carrying != nullptr) {
         st->messages[st->batched] = message;
-        st->batch[st->batched++] =
-            new ZoBag(ZoNatsLooper::Acks::kCarrier, zonats::ItemRoom(data, length));
+        st->batch[st->batched++] = st->Placeholder();
         return;
     }
     ZoBag* bag = zonats::Decode(data, length);
@@ -333,6 +365,8 @@ ZoNatsSubscription::~ZoNatsSubscription() {
     // the subscription once it is gone.
     if (state->carrying != nullptr) state->carrying->Forget(state);
     if (state->sub != nullptr) natsSubscription_Destroy(state->sub);
+    for (ZoBag* spare : state->spares)
+        delete spare;
     delete state;
 }
 

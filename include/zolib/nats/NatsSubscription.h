@@ -15,11 +15,12 @@
 // compressed) is dropped and counted (Malformed()); no handler sees it.
 // Where the payload becomes a bag depends on the looper:
 // - a ZoNatsLooper decodes it on its own thread: the delivery thread posts
-//   an empty bag that holds the message's place, and the looper fills it
-//   from the message when it takes the bag, just before the handler. The
-//   delivery thread only relays, and the bag is made and freed on one
-//   thread. Delivered() then counts every message posted, Malformed() the
-//   ones found bad when the looper took them.
+//   an empty bag that holds the message's place, and when the looper takes
+//   it, just before the handler, it makes the bag from the message and
+//   hands the handler that bag instead (CurrentMessage() is that bag; the
+//   placeholder is reused). The delivery thread only relays, and the bag is
+//   made and freed on one thread. Delivered() then counts every message
+//   posted, Malformed() the ones found bad when the looper took them.
 // - any other looper gets the bag made on the delivery thread; bad payloads
 //   are counted there and never posted, so Delivered() counts bags.
 //
