@@ -8,6 +8,8 @@
 #include <limits.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -20,6 +22,9 @@ namespace {
 constexpr unsigned long kPauseAfterFailedWaitMs = 10;
 
 constexpr unsigned int kPointer = sizeof(ZoBag*);
+
+// How long Halt() lets a running loop end on its own before aborting it.
+constexpr int kHaltGraceMs = 200;
 
 // The box still holds bytes nobody has read: one non-blocking look.
 bool Unread(int fd) {
@@ -71,6 +76,26 @@ ZoLooper::~ZoLooper() {
     DropCurrent();
     Empty();
     delete msgBox;
+}
+
+void ZoLooper::Halt() {
+    // An abort lands wherever the loop thread is, often inside the library's
+    // own work between two handlers: freeing a bag, say, which would leave
+    // the allocator locked for good. So the loop is asked to end after the
+    // bag it is handling, and woken with a null pointer (which no handler
+    // sees); only a loop that has not ended within the grace period (busy
+    // in a handler, suspended, or without a box) is aborted.
+    if (IsRunning() && !suspended && !pthread_equal(ID(), pthread_self()) && msgBox != nullptr) {
+        Stop();
+        ZoBag* wake = nullptr;
+        ssize_t n = write(msgBox->Device(WAY_WRITE), &wake, sizeof wake);  // whole or nothing
+        (void)n;  // a full box wakes the loop anyway
+        for (int waited = 0; waited < kHaltGraceMs && IsRunning(); waited++) {
+            timespec pause{0, 1000000};
+            nanosleep(&pause, nullptr);
+        }
+    }
+    ZoThread::Halt();
 }
 
 ZOLIB_UNWOUND void ZoLooper::Process() {

@@ -314,6 +314,34 @@ TEST(LooperLifecycle, TimeOutUntilItRefuses) {
     EXPECT_EQ(looper.timeOuts, 3);
 }
 
+// Halt() (as the destructor) lets a running handler finish and handles
+// nothing after it; a handler that does not return within the grace period
+// is aborted, so ending never waits for it.
+TEST(LooperLifecycle, HaltLetsTheHandlerFinishAbortsOneThatHangs) {
+    for (bool hangs : {false, true}) {
+        SCOPED_TRACE(hangs);
+        Recorder looper;
+        std::atomic<bool> started{false}, finished{false};
+        looper.onMessage = [&](ZoBag*) {
+            started = true;
+            auto until = std::chrono::steady_clock::now() + milliseconds(hangs ? 5000 : 50);
+            while (std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(milliseconds(1));
+            finished = true;
+        };
+        ASSERT_TRUE(looper.Run());
+        looper.PostMessage(1);
+        looper.PostMessage(2);
+        ASSERT_TRUE(WaitUntil([&] { return started.load(); }));
+        auto start = std::chrono::steady_clock::now();
+        looper.Halt();
+        EXPECT_FALSE(looper.IsRunning());
+        EXPECT_EQ(finished, !hangs);
+        EXPECT_LT(zotest::MillisecondsSince(start), 3000);
+        EXPECT_EQ(looper.whats, Whats{1});
+    }
+}
+
 // Bags go to MessageReceived, raw bytes to DataReceived, damaged bags
 // nowhere; channels are sorted by priority when the loop starts; one whose
 // writer closed leaves the set instead of keeping the loop spinning.

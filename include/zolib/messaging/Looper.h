@@ -41,10 +41,12 @@
 // bag through a connected channel uses the shared buffer, which belongs to
 // the loop thread: other threads post, or write through a channel of their
 // own on the same pipe.
-// Destruction aborts a running loop wherever it is (see ZoThread::Abort():
-// stop the loop first if it may be inside a handler) and must not happen on
-// the loop thread. A subclass whose handlers use its own members calls
-// Halt() first in its destructor.
+// Destruction (and Halt()) first asks a running loop to stop and wakes it,
+// and waits up to 200 ms for it to end after the bag it is handling; only a
+// loop still running then (inside a handler, or suspended) is aborted
+// wherever it is (see ZoThread::Abort()). It must not happen on the loop
+// thread. A subclass whose handlers use its own members calls Halt() first
+// in its destructor.
 // Failure: nothing is reported. A copy that cannot be made for PostMessage
 // is not posted (the caller keeps its bag). If the message box (its object
 // or its pipe) could not be made, the box is not waited on, posted bags are
@@ -75,6 +77,11 @@ class ZOLIB_API ZoLooper : public ZoThread, public ZoMultiplexer, public ZoLocke
 
     // The loop; runs on the looper's thread after Run().
     void Process() override;
+    // ZoThread::Halt() for a loop: a running loop is first stopped and woken
+    // and given up to 200 ms to end after the bag it is handling (an abort
+    // inside the library's own work could leave the allocator locked); one
+    // still running is then aborted. Blocks until the loop thread has ended.
+    void Halt();
     // Called once on the loop thread before the first wait; false ends the
     // loop before it starts. True here.
     virtual bool Init();
