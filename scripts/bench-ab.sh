@@ -60,7 +60,9 @@ def medians(label):
     for name in glob.glob(f"build/ab/{label}.*.json"):
         for b in json.load(open(name))["benchmarks"]:
             if b.get("aggregate_name") == "median":
-                times.setdefault(b["run_name"], []).append(b["real_time"])
+                # A per-benchmark repetition count shows in the name (/repeats:9).
+                name = "/".join(p for p in b["run_name"].split("/") if not p.startswith("repeats:"))
+                times.setdefault(name, []).append(b["real_time"])
     return {k: statistics.median(v) for k, v in times.items()}
 
 def ratios(label):

@@ -75,10 +75,11 @@ def load(path):
     for b in data["benchmarks"]:
         if b.get("run_type") != "aggregate":
             continue
-        # Names carry suffixes such as /iterations:200/manual_time.
+        # Names carry suffixes such as /iterations:200/repeats:9/manual_time.
         parts = b["run_name"].split("/")
         name = "/".join(p for p in parts
-                        if p not in ("manual_time", "real_time") and not p.startswith("iterations:"))
+                        if p not in ("manual_time", "real_time")
+                        and not p.startswith(("iterations:", "repeats:")))
         scale = UNIT[b["time_unit"]]
         times = {"real": b["real_time"] * scale, "cpu": b["cpu_time"] * scale}
         # A benchmark that notes the median of its rounds is judged by it.
