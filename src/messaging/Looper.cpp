@@ -85,6 +85,9 @@ void ZoLooper::Halt() {
     // bag it is handling, and woken with a null pointer (which no handler
     // sees); only a loop that has not ended within the grace period (busy
     // in a handler, suspended, or without a box) is aborted.
+    // Called from destructors: the write and the pauses are cancellation
+    // points, and a cancellation must not unwind through a destructor.
+    ZoNoCancel hold;
     if (IsRunning() && !suspended && !pthread_equal(ID(), pthread_self()) && msgBox != nullptr) {
         Stop();
         ZoBag* wake = nullptr;
