@@ -1,11 +1,13 @@
 // A private nats-server for the tests and benchmarks: started on 127.0.0.1
 // on a free port, waited for until it accepts connections, and killed (its
-// JetStream store removed) with the object.
+// JetStream store removed) with the object, or with the thread that made it
+// (a test killed for its time-out included). Make it on the test's thread.
 #pragma once
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -59,6 +61,8 @@ struct NatsServer {
             argv.push_back(&a[0]);
         argv.push_back(nullptr);
         if (port > 0 && (pid = fork()) == 0) {
+            // A test killed for its time-out must not leave its server behind.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
             execv(argv[0], argv.data());
             _exit(127);
         }
