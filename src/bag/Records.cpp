@@ -123,16 +123,16 @@ size_t ElemRoom(uint32_t size) {
 
 namespace {
 
-// Makes a packed item in `block`, `home` bytes into its batch (0: a block of
-// its own), whose first `used` bytes hold the record and the name (when
-// `nameInside`) and the rest is room for elements. False when the name
-// needed a block of its own and none was to be had.
-bool InitPacked(T_Item* item, size_t used, size_t size, size_t home, bool nameInside, int32_t hash,
+// Makes a packed item in a block of its own of `size` bytes, whose first
+// `used` bytes hold the record and the name (when `nameInside`) and the rest
+// is room for elements. False when the name needed a block of its own and
+// none was to be had.
+bool InitPacked(T_Item* item, size_t used, size_t size, bool nameInside, int32_t hash,
                 const char* name, size_t nameLength, T_Data type) {
     SetField(item, kBlockSizeAt, size);
     SetField(item, kUsedAt, used);
     SetField(item, kLengthAt, nameLength < kCountName ? nameLength : kCountName);
-    SetField(item, kHomeAt, home);
+    SetField(item, kHomeAt, 0);
     item->hash = hash;
     item->name = nameInside ? PackedName(item) : static_cast<char*>(malloc(nameLength + 1));
     if (item->name == nullptr) return false;
@@ -170,7 +170,7 @@ T_Item* NewPackedItem(int32_t hash, const char* name, size_t nameLength, T_Data 
     if (room > UINT32_MAX - used) room = 0;  // written so that it cannot wrap on 32-bit hosts
     T_Item* item = static_cast<T_Item*>(malloc(used + room));
     if (item == nullptr) return nullptr;
-    if (!InitPacked(item, used, used + room, 0, nameInside, hash, name, nameLength, type)) {
+    if (!InitPacked(item, used, used + room, nameInside, hash, name, nameLength, type)) {
         free(item);
         return nullptr;
     }

@@ -24,6 +24,10 @@ bool Encode(ZoBag* bag, bool zip, std::string* out) {
     return true;
 }
 
+namespace {
+
+// The bytes into `bag`, an empty one; false when they are not a whole flat
+// bag.
 bool DecodeInto(ZoBag* bag, const char* data, size_t length) {
     if (data == nullptr || !IsABag(data, static_cast<long>(length)) || length < 8) return false;
     if (data[3] != 0) {
@@ -35,6 +39,7 @@ bool DecodeInto(ZoBag* bag, const char* data, size_t length) {
     return bag->Unflatten(data, length);
 }
 
+// How many items to make room for in a bag decoded from these bytes.
 int ItemRoom(const char* data, size_t length) {
     // Room for the items and the two arrival items from the start, so that
     // marking the arrival does not grow the list. The count is only a hint
@@ -46,6 +51,8 @@ int ItemRoom(const char* data, size_t length) {
         count = 0;
     return count + 2;
 }
+
+}  // namespace
 
 ZoBag* Decode(const char* data, size_t length) {
     ZoBag* bag = new ZoBag(0, ItemRoom(data, length));

@@ -21,13 +21,6 @@ bool Encode(ZoBag* bag, bool zip, std::string* out);
 // flat bag. A compressed form may claim at most what zlib can make of the
 // bytes given, so a few hostile bytes never ask for a huge block.
 ZoBag* Decode(const char* data, size_t length);
-// The same into `bag`, an empty one (a looper's carrier); false, with
-// nothing added, when the bytes are not a whole flat bag.
-bool DecodeInto(ZoBag* bag, const char* data, size_t length);
-// How many items to make room for in a bag decoded from these bytes,
-// arrival items included: a hint read from the header, never trusted
-// beyond what the bytes could hold.
-int ItemRoom(const char* data, size_t length);
 
 // Sets the arrival items of a bag just decoded from `data`, replacing any
 // that travelled in it; a null or empty `reply` leaves no reply item.
